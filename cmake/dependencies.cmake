@@ -1,0 +1,21 @@
+# Static libFLAC and GoogleTest, built by scripts/setup with this toolchain.
+set(_flac "${QUILLBROOK_DEPS}/libflac")
+if(NOT EXISTS "${_flac}/lib/libFLAC.a")
+    message(FATAL_ERROR "libFLAC not found under ${_flac}: run scripts/setup")
+endif()
+add_library(FLAC::static STATIC IMPORTED GLOBAL)
+set_target_properties(FLAC::static PROPERTIES
+    IMPORTED_LOCATION "${_flac}/lib/libFLAC.a"
+    INTERFACE_INCLUDE_DIRECTORIES "${_flac}/include"
+    INTERFACE_COMPILE_DEFINITIONS FLAC__NO_DLL
+    INTERFACE_LINK_LIBRARIES ssp)
+
+set(_gtest "${QUILLBROOK_DEPS}/googletest")
+add_library(GTest::gtest STATIC IMPORTED GLOBAL)
+set_target_properties(GTest::gtest PROPERTIES
+    IMPORTED_LOCATION "${_gtest}/lib/libgtest.a"
+    INTERFACE_INCLUDE_DIRECTORIES "${_gtest}/include")
+add_library(GTest::gmock STATIC IMPORTED GLOBAL)
+set_target_properties(GTest::gmock PROPERTIES
+    IMPORTED_LOCATION "${_gtest}/lib/libgmock.a"
+    INTERFACE_LINK_LIBRARIES GTest::gtest)

@@ -1,0 +1,126 @@
+// Module records of the COM frame: the lock count every live object and held
+// class object contributes to, the object map of creatable classes, and the
+// DLL-level operations built on them.
+#pragma once
+
+#include "com/object_root.h"
+
+using InstanceCreator = HRESULT (*)(void* outer, REFIID iid, void** ppv) noexcept;
+using ClassObjectCreator = HRESULT (*)(void* instanceCreator, REFIID iid, void** ppv) noexcept;
+
+// One creatable class of the module.
+struct ObjectMapEntry {
+    const CLSID* clsid;
+    HRESULT (*updateRegistry)(BOOL doRegister) noexcept;
+    ClassObjectCreator createClassObject;
+    InstanceCreator createInstance;
+    IUnknown* classObject;
+    DWORD registrationCookie;
+    const wchar_t* (*objectDescription)() noexcept;
+    const void* (*categoryMap)() noexcept;
+    void (*objectMain)(bool starting) noexcept;
+};
+
+// Set when a critical section of a module record could not be initialised;
+// DllMain then refuses the load.
+extern bool g_moduleInitFailed;
+
+// Module record for the lock count.
+struct ModuleRecord {
+    UINT cbSize = 0;
+    LONG m_nLockCnt = 0;
+    void* m_pTermFuncs = nullptr;
+    CRITICAL_SECTION m_csStaticDataInitAndTypeInfo{};
+};
+
+// The COM module record: where the object map lives and who guards it.
+class CAtlComModule {
+public:
+    CAtlComModule(HINSTANCE typeLibInstance, ObjectMapEntry* first, ObjectMapEntry* last) noexcept;
+    ~CAtlComModule();
+    CAtlComModule(const CAtlComModule&) = delete;
+    CAtlComModule& operator=(const CAtlComModule&) = delete;
+
+    UINT cbSize = 0;
+    HINSTANCE m_hInstTypeLib;
+    ObjectMapEntry* m_ppAutoObjMapFirst;
+    ObjectMapEntry* m_ppAutoObjMapLast;
+    CRITICAL_SECTION m_csObjMap{};
+};
+
+// The base module record: instance handles for code and resources.
+class CAtlBaseModule {
+public:
+    CAtlBaseModule() noexcept;
+    ~CAtlBaseModule();
+    CAtlBaseModule(const CAtlBaseModule&) = delete;
+    CAtlBaseModule& operator=(const CAtlBaseModule&) = delete;
+
+    UINT cbSize = 0;
+    HINSTANCE m_hInst;
+    HINSTANCE m_hInstResource;
+    CRITICAL_SECTION m_csResource{};
+};
+
+class CAtlModule : public ModuleRecord {
+public:
+    CAtlModule() noexcept;
+    virtual ~CAtlModule();
+    CAtlModule(const CAtlModule&) = delete;
+    CAtlModule& operator=(const CAtlModule&) = delete;
+
+    virtual LONG Lock() noexcept { return InterlockedIncrement(&m_nLockCnt); }
+    virtual LONG Unlock() noexcept { return InterlockedDecrement(&m_nLockCnt); }
+    virtual LONG GetLockCount() noexcept { return m_nLockCnt; }
+    virtual HRESULT GetGITPtr(IGlobalInterfaceTable** git) noexcept;
+
+    static GUID m_libid;
+    IGlobalInterfaceTable* m_pGIT = nullptr;
+};
+
+// The process-wide module, through which objects reach Lock and Unlock.
+extern CAtlModule* _pAtlModule;
+extern CAtlBaseModule _AtlBaseModule;
+extern CAtlComModule _AtlComModule;
+
+template <class T> class CAtlModuleT : public CAtlModule {
+public:
+    CAtlModuleT() noexcept { T::InitLibId(); }
+};
+
+// DLL-level operations over the object map.
+template <class T> class CAtlDllModuleT : public CAtlModuleT<T> {
+public:
+    CAtlDllModuleT() noexcept
+    {
+        for (auto entry = _AtlComModule.m_ppAutoObjMapFirst; entry != _AtlComModule.m_ppAutoObjMapLast; ++entry) {
+            if (entry->objectMain != nullptr) {
+                entry->objectMain(true);
+            }
+        }
+    }
+    ~CAtlDllModuleT() override
+    {
+        for (auto entry = _AtlComModule.m_ppAutoObjMapFirst; entry != _AtlComModule.m_ppAutoObjMapLast; ++entry) {
+            if (entry->objectMain != nullptr) {
+                entry->objectMain(false);
+            }
+        }
+    }
+
+    BOOL DllMain(DWORD reason, void*) noexcept
+    {
+        return reason == DLL_PROCESS_ATTACH && g_moduleInitFailed ? FALSE : TRUE;
+    }
+    HRESULT DllCanUnloadNow() noexcept { return this->GetLockCount() == 0 ? S_OK : S_FALSE; }
+    HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** ppv) noexcept;
+};
+
+// Finds the class in the object map, creating its class object on first use
+// under the object-map lock, and asks the class object for `iid`.
+HRESULT AtlComModuleGetClassObject(CAtlComModule& module, REFCLSID clsid, REFIID iid, void** ppv) noexcept;
+
+template <class T> HRESULT CAtlDllModuleT<T>::DllGetClassObject(REFCLSID clsid, REFIID iid, void** ppv) noexcept
+{
+    return AtlComModuleGetClassObject(_AtlComModule, clsid, iid, ppv);
+}

@@ -1,0 +1,142 @@
+#include "handler/property_handler.h"
+
+#include "com/atl_exception.h"
+#include "flacio/metadata_iterator.h"
+#include "flacio/stream_io.h"
+#include "tags/bindings.h"
+
+#include <cstring>
+
+CPropertyHandler::~CPropertyHandler()
+{
+    m_tags.clear();
+    m_keys = KeyList();
+    if (m_chain != nullptr) {
+        FLAC__metadata_chain_delete(m_chain);
+        m_chain = nullptr;
+    }
+    if (m_stream != nullptr) {
+        m_stream->Release();
+        m_stream = nullptr;
+    }
+}
+
+HRESULT CPropertyHandler::FinalConstruct() noexcept
+{
+    m_chain = FLAC__metadata_chain_new();
+    return m_chain != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
+STDMETHODIMP CPropertyHandler::Initialize(IStream* stream, DWORD /*mode*/)
+{
+    if (stream == nullptr) {
+        return E_INVALIDARG;
+    }
+    if (m_stream != nullptr) {
+        return E_FAIL;
+    }
+    return GuardHResult([&]() -> HRESULT {
+        LARGE_INTEGER zero{};
+        ULARGE_INTEGER size{};
+        HRESULT hr = stream->Seek(zero, STREAM_SEEK_END, &size);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        if (!FLAC__metadata_chain_read_with_callbacks(m_chain, AsIOHandle(stream), StreamIOCallbacks)) {
+            return TakeChainStatus(m_chain);
+        }
+        MetadataIterator iterator = NewChainIterator(m_chain);
+        if (!iterator) {
+            return E_OUTOFMEMORY;
+        }
+
+        ULONGLONG metadataBytes = 0;
+        const FLAC__StreamMetadata* streamInfo = nullptr;
+        const FLAC__StreamMetadata* vorbisComment = nullptr;
+        do {
+            const FLAC__StreamMetadata* block = FLAC__metadata_iterator_get_block(iterator.get());
+            metadataBytes += block->length + 4ULL;
+            if (block->type == FLAC__METADATA_TYPE_STREAMINFO && streamInfo == nullptr) {
+                streamInfo = block;
+            } else if (block->type == FLAC__METADATA_TYPE_VORBIS_COMMENT && vorbisComment == nullptr) {
+                vorbisComment = block;
+            }
+        } while (FLAC__metadata_iterator_next(iterator.get()));
+
+        KeyList keys;
+        keys.Reserve(16);
+        keys.AddKey(PKEY_Audio_Format);
+        keys.AddKey(PKEY_Audio_IsVariableBitRate);
+        keys.AddKey(PKEY_DRM_IsProtected);
+        if (streamInfo == nullptr) {
+            return E_FAIL;
+        }
+        hr = ReadStreamInfo(*this, *streamInfo, size.QuadPart - metadataBytes, keys);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        TagMap tags;
+
+        stream->AddRef();
+        m_stream = stream;
+        m_keys.Swap(keys);
+        m_tags.swap(tags);
+        m_changed = false;
+        return S_OK;
+    });
+}
+
+STDMETHODIMP CPropertyHandler::GetCount(DWORD* count)
+{
+    if (count == nullptr) {
+        return E_INVALIDARG;
+    }
+    if (m_keys.Count() > 0xFFFFFFFFu) {
+        return E_UNEXPECTED;
+    }
+    *count = static_cast<DWORD>(m_keys.Count());
+    return S_OK;
+}
+
+STDMETHODIMP CPropertyHandler::GetAt(DWORD index, PROPERTYKEY* key)
+{
+    if (key == nullptr) {
+        return E_INVALIDARG;
+    }
+    if (index >= m_keys.Count()) {
+        std::memset(key, 0, sizeof(*key));
+        return E_INVALIDARG;
+    }
+    *key = m_keys.At(index);
+    return S_OK;
+}
+
+STDMETHODIMP CPropertyHandler::GetValue(REFPROPERTYKEY key, PROPVARIANT* value)
+{
+    if (value == nullptr) {
+        return E_INVALIDARG;
+    }
+    if (const GetterBinding* row = FindGetter(key)) {
+        return (this->*row->member)(value);
+    }
+    PropVariantInit(value);
+    return S_OK;
+}
+
+STDMETHODIMP CPropertyHandler::SetValue(REFPROPERTYKEY key, REFPROPVARIANT value)
+{
+    if (const SetterBinding* row = FindSetter(key)) {
+        return (this->*row->member)(value);
+    }
+    return HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);
+}
+
+STDMETHODIMP CPropertyHandler::Commit()
+{
+    return S_OK;
+}
+
+STDMETHODIMP CPropertyHandler::IsPropertyWritable(REFPROPERTYKEY key)
+{
+    return FindSetter(key) != nullptr ? S_OK : S_FALSE;
+}

@@ -1,0 +1,17 @@
+// The module's fixed identifiers. The registry scripts, the type library and
+// the object map all take them from here.
+#pragma once
+
+#include "platform/platform.h"
+
+// {618732AA-B37D-4A22-95D6-F9907396DC7D}
+inline constexpr CLSID CLSID_PropertyHandler = {
+    0x618732AA, 0xB37D, 0x4A22, {0x95, 0xD6, 0xF9, 0x90, 0x73, 0x96, 0xDC, 0x7D}};
+// {D8C0CB47-F010-4113-858F-E98D7D67AE8D}
+inline constexpr CLSID CLSID_ThumbnailProvider = {
+    0xD8C0CB47, 0xF010, 0x4113, {0x85, 0x8F, 0xE9, 0x8D, 0x7D, 0x67, 0xAE, 0x8D}};
+// {795131CE-63F4-4DBF-A65A-8D70F437A83F}
+inline constexpr GUID LIBID_QuillbrookLib = {
+    0x795131CE, 0x63F4, 0x4DBF, {0xA6, 0x5A, 0x8D, 0x70, 0xF4, 0x37, 0xA8, 0x3F}};
+// {294E4F4B-F6B5-4685-BDED-2C7623106621}
+inline constexpr GUID APPID_Quillbrook = {0x294E4F4B, 0xF6B5, 0x4685, {0xBD, 0xED, 0x2C, 0x76, 0x23, 0x10, 0x66, 0x21}};

@@ -1,0 +1,24 @@
+#include "server/module.h"
+
+#include "com/class_factory.h"
+#include "handler/property_handler.h"
+
+#include <iterator>
+
+namespace {
+
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+ObjectMapEntry g_objectMap[] = {
+    {&CLSID_PropertyHandler, nullptr, CreateClassObject, CPropertyHandler::CreateInstance, nullptr, 0, nullptr, nullptr,
+     nullptr},
+};
+
+} // namespace
+
+// Constructed in this order at load and destroyed in reverse at unload: the
+// COM module record, the base module record, then the module object.
+CAtlModule* _pAtlModule = nullptr;
+CAtlComModule _AtlComModule(reinterpret_cast<HINSTANCE>(&__ImageBase), std::begin(g_objectMap), std::end(g_objectMap));
+CAtlBaseModule _AtlBaseModule;
+CQuillbrookModule _AtlModule;

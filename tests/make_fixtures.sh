@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Makes the FLAC files that tests read, with the reference encoder and
+# metaflac. Deterministic: the audio is generated from fixed formulas.
+set -euo pipefail
+out=$1
+mkdir -p "$out"
+cd "$out"
+
+# Raw PCM: a sine-like ramp, little-endian signed 16-bit stereo.
+python3 - <<'PY'
+import math, struct
+def pcm(name, seconds, rate=44100, channels=2):
+    with open(name, "wb") as f:
+        for i in range(int(seconds * rate)):
+            v = int(12000 * math.sin(2 * math.pi * 440 * i / rate))
+            f.write(struct.pack("<" + "h" * channels, *([v] * channels)))
+pcm("tone.raw", 2.5)
+pcm("tone-mono.raw", 1.0, rate=22050, channels=1)
+PY
+
+encode() { # name raw rate channels [flac options...]
+    local name=$1 raw=$2 rate=$3 channels=$4
+    shift 4
+    flac --silent --force --endian=little --sign=signed --bps=16 --channels="$channels" \
+        --sample-rate="$rate" "$@" -o "$name" "$raw"
+}
+
+encode plain.flac tone.raw 44100 2
+encode mono.flac tone-mono.raw 22050 1 --padding=0
+encode tagged.flac tone.raw 44100 2
+metaflac --remove-all-tags \
+    --set-tag="ARTIST=Ada Lovelace" --set-tag="ARTIST=Charles Babbage" \
+    --set-tag="TITLE=Notes on the Engine" --set-tag="ALBUM=Analytical" \
+    --set-tag="TRACKNUMBER=7" --set-tag="DATE=1843" --set-tag="GENRE=Baroque" \
+    --set-tag="GENRE=Electronic" --set-tag="ALBUMARTIST=The Difference Engines" \
+    --set-tag="COMPOSER=Ada Lovelace" --set-tag="CONDUCTOR=Mary Somerville" \
+    --set-tag="DISCNUMBER=1/2" --set-tag="RATING=99" --set-tag="COPYRIGHT=(c) 1843" \
+    --set-tag="PUBLISHER=Taylor" --set-tag="COMMENT=Note G" tagged.flac
+encode unicode.flac tone.raw 44100 2
+metaflac --remove-all-tags \
+    --set-tag="ARTIST=Dvořák" --set-tag="TITLE=交響曲第9番" \
+    --set-tag="ALBUM=Symphonies 🎻" --set-tag="COMMENT=Ünïcødé" unicode.flac
+
+rm -f tone.raw tone-mono.raw

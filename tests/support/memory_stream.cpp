@@ -1,0 +1,184 @@
+#include "tests/support/memory_stream.h"
+
+#include <algorithm>
+#include <cstring>
+
+MemoryStream::MemoryStream(std::vector<std::uint8_t> bytes) : m_bytes(std::move(bytes)) {}
+
+MemoryStream* MemoryStream::Create(std::vector<std::uint8_t> bytes)
+{
+    return new MemoryStream(std::move(bytes));
+}
+
+int MemoryStream::Calls(StreamCall kind) const
+{
+    const auto found = m_calls.find(kind);
+    return found == m_calls.end() ? 0 : found->second;
+}
+
+int MemoryStream::TotalCalls() const
+{
+    int total = 0;
+    for (const auto& [kind, count] : m_calls) {
+        total += count;
+    }
+    return total;
+}
+
+void MemoryStream::FailCall(StreamCall kind, int nth, HRESULT hr)
+{
+    m_failures[kind] = {Calls(kind) + nth, hr};
+}
+
+bool MemoryStream::ShouldFail(StreamCall kind, HRESULT& hr)
+{
+    const int count = ++m_calls[kind];
+    const auto found = m_failures.find(kind);
+    if (found != m_failures.end() && found->second.first == count) {
+        hr = found->second.second;
+        return true;
+    }
+    return false;
+}
+
+STDMETHODIMP MemoryStream::QueryInterface(REFIID iid, void** ppv)
+{
+    if (ppv == nullptr) {
+        return E_POINTER;
+    }
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ISequentialStream) || IsEqualIID(iid, IID_IStream)) {
+        *ppv = static_cast<IStream*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+STDMETHODIMP_(ULONG) MemoryStream::AddRef()
+{
+    return static_cast<ULONG>(InterlockedIncrement(&m_refs));
+}
+
+STDMETHODIMP_(ULONG) MemoryStream::Release()
+{
+    const LONG count = InterlockedDecrement(&m_refs);
+    if (count == 0) {
+        delete this;
+    }
+    return static_cast<ULONG>(count);
+}
+
+STDMETHODIMP MemoryStream::Read(void* buffer, ULONG count, ULONG* read)
+{
+    HRESULT hr = S_OK;
+    if (read != nullptr) {
+        *read = 0;
+    }
+    if (ShouldFail(StreamCall::Read, hr)) {
+        return hr;
+    }
+    const ULONGLONG available = m_position < m_bytes.size() ? m_bytes.size() - m_position : 0;
+    ULONG n = static_cast<ULONG>(std::min<ULONGLONG>(available, count));
+    if (m_readChunk != 0) {
+        n = std::min(n, m_readChunk);
+    }
+    if (n != 0) {
+        std::memcpy(buffer, m_bytes.data() + m_position, n);
+    }
+    m_position += n;
+    if (read != nullptr) {
+        *read = n;
+    }
+    return n == count ? S_OK : S_FALSE;
+}
+
+STDMETHODIMP MemoryStream::Write(const void* buffer, ULONG count, ULONG* written)
+{
+    HRESULT hr = S_OK;
+    if (written != nullptr) {
+        *written = 0;
+    }
+    if (ShouldFail(StreamCall::Write, hr)) {
+        return hr;
+    }
+    if (m_readOnly) {
+        return STG_E_ACCESSDENIED;
+    }
+    if (m_position + count > m_bytes.size()) {
+        m_bytes.resize(m_position + count);
+    }
+    if (count != 0) {
+        std::memcpy(m_bytes.data() + m_position, buffer, count);
+    }
+    m_position += count;
+    if (written != nullptr) {
+        *written = count;
+    }
+    return S_OK;
+}
+
+STDMETHODIMP MemoryStream::Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position)
+{
+    HRESULT hr = S_OK;
+    if (ShouldFail(StreamCall::Seek, hr)) {
+        return hr;
+    }
+    LONGLONG base = 0;
+    switch (origin) {
+    case STREAM_SEEK_SET:
+        base = 0;
+        break;
+    case STREAM_SEEK_CUR:
+        base = static_cast<LONGLONG>(m_position);
+        break;
+    case STREAM_SEEK_END:
+        base = static_cast<LONGLONG>(m_bytes.size());
+        break;
+    default:
+        return STG_E_INVALIDFUNCTION;
+    }
+    const LONGLONG target = base + move.QuadPart;
+    if (target < 0) {
+        return STG_E_INVALIDFUNCTION;
+    }
+    m_position = static_cast<ULONGLONG>(target);
+    if (position != nullptr) {
+        position->QuadPart = m_position;
+    }
+    return S_OK;
+}
+
+STDMETHODIMP MemoryStream::SetSize(ULARGE_INTEGER size)
+{
+    HRESULT hr = S_OK;
+    if (ShouldFail(StreamCall::SetSize, hr)) {
+        return hr;
+    }
+    m_bytes.resize(size.QuadPart);
+    return S_OK;
+}
+
+STDMETHODIMP MemoryStream::Commit(DWORD)
+{
+    HRESULT hr = S_OK;
+    if (ShouldFail(StreamCall::Commit, hr)) {
+        return hr;
+    }
+    return S_OK;
+}
+
+STDMETHODIMP MemoryStream::Stat(STATSTG* stat, DWORD)
+{
+    HRESULT hr = S_OK;
+    if (ShouldFail(StreamCall::Stat, hr)) {
+        return hr;
+    }
+    if (stat == nullptr) {
+        return STG_E_INVALIDPOINTER;
+    }
+    std::memset(stat, 0, sizeof(*stat));
+    stat->type = STGTY_STREAM;
+    stat->cbSize.QuadPart = m_bytes.size();
+    return S_OK;
+}

@@ -1,0 +1,66 @@
+// A scriptable in-memory IStream: inspectable bytes, counted calls, and the
+// Nth call of a kind made to fail.
+#pragma once
+
+#include "platform/platform.h"
+
+#include <cstdint>
+#include <map>
+#include <vector>
+
+enum class StreamCall { Read, Write, Seek, Commit, SetSize, Stat };
+
+class MemoryStream : public IStream {
+public:
+    explicit MemoryStream(std::vector<std::uint8_t> bytes = {});
+    virtual ~MemoryStream() = default;
+
+    // A new stream with one reference, owned by the caller.
+    static MemoryStream* Create(std::vector<std::uint8_t> bytes = {});
+
+    std::vector<std::uint8_t>& Bytes() { return m_bytes; }
+    ULONGLONG Position() const { return m_position; }
+    int Calls(StreamCall kind) const;
+    int TotalCalls() const;
+    LONG RefCount() const { return m_refs; }
+
+    // The `nth` call (1-based) of `kind` from now on fails with `hr`.
+    void FailCall(StreamCall kind, int nth, HRESULT hr = STG_E_ACCESSDENIED);
+    // Every Write fails (a read-only stream).
+    void SetReadOnly(bool readOnly) { m_readOnly = readOnly; }
+    // Reads return at most this many bytes per call.
+    void SetReadChunk(ULONG chunk) { m_readChunk = chunk; }
+
+    // IUnknown
+    STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override;
+    STDMETHOD_(ULONG, AddRef)() override;
+    STDMETHOD_(ULONG, Release)() override;
+
+    // ISequentialStream
+    STDMETHOD(Read)(void* buffer, ULONG count, ULONG* read) override;
+    STDMETHOD(Write)(const void* buffer, ULONG count, ULONG* written) override;
+
+    // IStream
+    STDMETHOD(Seek)(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) override;
+    STDMETHOD(SetSize)(ULARGE_INTEGER size) override;
+    STDMETHOD(CopyTo)(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override { return E_NOTIMPL; }
+    STDMETHOD(Commit)(DWORD flags) override;
+    STDMETHOD(Revert)() override { return E_NOTIMPL; }
+    STDMETHOD(LockRegion)(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return STG_E_INVALIDFUNCTION; }
+    STDMETHOD(UnlockRegion)(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return STG_E_INVALIDFUNCTION; }
+    STDMETHOD(Stat)(STATSTG* stat, DWORD flags) override;
+    STDMETHOD(Clone)(IStream**) override { return E_NOTIMPL; }
+
+protected:
+    // Counts the call and tells whether it is to fail (and with what).
+    bool ShouldFail(StreamCall kind, HRESULT& hr);
+
+private:
+    LONG m_refs = 1;
+    std::vector<std::uint8_t> m_bytes;
+    ULONGLONG m_position = 0;
+    std::map<StreamCall, int> m_calls;
+    std::map<StreamCall, std::pair<int, HRESULT>> m_failures;
+    bool m_readOnly = false;
+    ULONG m_readChunk = 0;
+};

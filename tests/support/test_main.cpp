@@ -1,0 +1,15 @@
+// Test programs run in a single-threaded apartment, as shell extensions do.
+#include "platform/platform.h"
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+        return 2;
+    }
+    const int result = RUN_ALL_TESTS();
+    CoUninitialize();
+    return result;
+}
