@@ -131,11 +131,6 @@ STDMETHODIMP CPropertyHandler::SetValue(REFPROPERTYKEY key, REFPROPVARIANT value
     return HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);
 }
 
-STDMETHODIMP CPropertyHandler::Commit()
-{
-    return S_OK;
-}
-
 STDMETHODIMP CPropertyHandler::IsPropertyWritable(REFPROPERTYKEY key)
 {
     return FindSetter(key) != nullptr ? S_OK : S_FALSE;

@@ -10,6 +10,9 @@
 
 #include <FLAC/metadata.h>
 
+#include <string>
+#include <vector>
+
 class CPropertyHandler : public CComObjectRootEx<CComSingleThreadModel>,
                          public CComCoClass<CPropertyHandler, &CLSID_PropertyHandler>,
                          public IInitializeWithStream,
@@ -53,6 +56,12 @@ public:
     HRESULT GetAudioIsVariableBitRate(PROPVARIANT* value) noexcept;
 
 private:
+    // The map's values as Vorbis comment entries NAME=value, in map order;
+    // throws E_INVALIDARG for a value no legal comment can hold.
+    std::vector<std::string> CommentEntries() const;
+    // Replaces the block's legal comments with `entries`.
+    HRESULT BuildVorbisComment(FLAC__StreamMetadata& block, const std::vector<std::string>& entries) noexcept;
+
     friend HRESULT ReadStreamInfo(CPropertyHandler& handler, const FLAC__StreamMetadata& streamInfo,
                                   ULONGLONG audioBytes, KeyList& keys) noexcept;
 

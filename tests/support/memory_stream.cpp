@@ -5,6 +5,13 @@
 
 MemoryStream::MemoryStream(std::vector<std::uint8_t> bytes) : m_bytes(std::move(bytes)) {}
 
+MemoryStream::~MemoryStream()
+{
+    if (m_destination != nullptr) {
+        m_destination->Release();
+    }
+}
+
 MemoryStream* MemoryStream::Create(std::vector<std::uint8_t> bytes)
 {
     return new MemoryStream(std::move(bytes));
@@ -48,6 +55,11 @@ STDMETHODIMP MemoryStream::QueryInterface(REFIID iid, void** ppv)
     }
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ISequentialStream) || IsEqualIID(iid, IID_IStream)) {
         *ppv = static_cast<IStream*>(this);
+        AddRef();
+        return S_OK;
+    }
+    if (m_safeSave && IsEqualIID(iid, IID_IDestinationStreamFactory)) {
+        *ppv = static_cast<IDestinationStreamFactory*>(this);
         AddRef();
         return S_OK;
     }
@@ -165,6 +177,31 @@ STDMETHODIMP MemoryStream::Commit(DWORD)
     if (ShouldFail(StreamCall::Commit, hr)) {
         return hr;
     }
+    if (m_destination != nullptr) {
+        m_bytes = m_destination->Bytes();
+        m_position = 0;
+        m_destination->Release();
+        m_destination = nullptr;
+    }
+    return S_OK;
+}
+
+STDMETHODIMP MemoryStream::GetDestinationStream(IStream** destination)
+{
+    HRESULT hr = S_OK;
+    if (destination == nullptr) {
+        return E_POINTER;
+    }
+    *destination = nullptr;
+    if (ShouldFail(StreamCall::GetDestination, hr)) {
+        return hr;
+    }
+    if (m_destination != nullptr) {
+        m_destination->Release();
+    }
+    m_destination = Create();
+    m_destination->AddRef();
+    *destination = m_destination;
     return S_OK;
 }
 

@@ -8,12 +8,15 @@
 #include <map>
 #include <vector>
 
-enum class StreamCall { Read, Write, Seek, Commit, SetSize, Stat };
+enum class StreamCall { Read, Write, Seek, Commit, SetSize, Stat, GetDestination };
 
-class MemoryStream : public IStream {
+// With safe save enabled it also offers IDestinationStreamFactory, as the
+// property system's streams do: the destination is a new memory stream whose
+// bytes replace this stream's when this stream is committed.
+class MemoryStream : public IStream, public IDestinationStreamFactory {
 public:
     explicit MemoryStream(std::vector<std::uint8_t> bytes = {});
-    virtual ~MemoryStream() = default;
+    virtual ~MemoryStream();
 
     // A new stream with one reference, owned by the caller.
     static MemoryStream* Create(std::vector<std::uint8_t> bytes = {});
@@ -28,6 +31,9 @@ public:
     void FailCall(StreamCall kind, int nth, HRESULT hr = STG_E_ACCESSDENIED);
     // Every Write fails (a read-only stream).
     void SetReadOnly(bool readOnly) { m_readOnly = readOnly; }
+    void EnableSafeSave() { m_safeSave = true; }
+    // The destination handed out by the last GetDestinationStream, if any.
+    MemoryStream* Destination() const { return m_destination; }
     // Reads return at most this many bytes per call.
     void SetReadChunk(ULONG chunk) { m_readChunk = chunk; }
 
@@ -51,6 +57,9 @@ public:
     STDMETHOD(Stat)(STATSTG* stat, DWORD flags) override;
     STDMETHOD(Clone)(IStream**) override { return E_NOTIMPL; }
 
+    // IDestinationStreamFactory
+    STDMETHOD(GetDestinationStream)(IStream** destination) override;
+
 protected:
     // Counts the call and tells whether it is to fail (and with what).
     bool ShouldFail(StreamCall kind, HRESULT& hr);
@@ -63,4 +72,6 @@ private:
     std::map<StreamCall, std::pair<int, HRESULT>> m_failures;
     bool m_readOnly = false;
     ULONG m_readChunk = 0;
+    bool m_safeSave = false;
+    MemoryStream* m_destination = nullptr;
 };

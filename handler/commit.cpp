@@ -1,0 +1,155 @@
+// Writing the tag map back into the file: the VORBIS_COMMENT block is rebuilt
+// from the map, the padding gathered at the end, and libFLAC writes the chain
+// in place when the padding absorbs the change, or else rewrites the whole
+// stream into the destination stream the property system provides.
+#include "com/atl_exception.h"
+#include "flacio/metadata_iterator.h"
+#include "flacio/stream_io.h"
+#include "handler/property_handler.h"
+#include "handler/utf8.h"
+
+namespace {
+
+bool IsLegalEntry(const FLAC__StreamMetadata_VorbisComment_Entry& entry) noexcept
+{
+    return FLAC__format_vorbiscomment_entry_is_legal(entry.entry, entry.length) != 0;
+}
+
+// Releases an interface pointer on every way out.
+template <class Interface> struct Held {
+    Interface* p = nullptr;
+    Held() = default;
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+    ~Held()
+    {
+        if (p != nullptr) {
+            p->Release();
+        }
+    }
+};
+
+} // namespace
+
+std::vector<std::string> CPropertyHandler::CommentEntries() const
+{
+    std::vector<std::string> entries;
+    for (const auto& [name, values] : m_tags) {
+        for (const std::wstring& value : values) {
+            std::string entry = name;
+            entry += '=';
+            entry += WideToUtf8(value);
+            if (entry.size() > 0xFFFFFFFFu) {
+                AtlThrow(E_UNEXPECTED);
+            }
+            const auto bytes = reinterpret_cast<const FLAC__byte*>(entry.data());
+            if (!FLAC__format_vorbiscomment_entry_is_legal(bytes, static_cast<unsigned>(entry.size()))) {
+                // A value Vorbis comments cannot hold (U+FFFE, U+FFFF): refuse
+                // before anything is changed.
+                AtlThrow(E_INVALIDARG);
+            }
+            entries.push_back(std::move(entry));
+        }
+    }
+    return entries;
+}
+
+HRESULT CPropertyHandler::BuildVorbisComment(FLAC__StreamMetadata& block,
+                                             const std::vector<std::string>& entries) noexcept
+{
+    // Comments the map never held (they are not legal Vorbis comments, so the
+    // reader skipped them) stay as they are; every legal one is rebuilt from
+    // the map.
+    FLAC__StreamMetadata_VorbisComment& comments = block.data.vorbis_comment;
+    for (FLAC__uint32 i = comments.num_comments; i-- > 0;) {
+        if (IsLegalEntry(comments.comments[i]) && !FLAC__metadata_object_vorbiscomment_delete_comment(&block, i)) {
+            return E_OUTOFMEMORY;
+        }
+    }
+    for (const std::string& text : entries) {
+        FLAC__StreamMetadata_VorbisComment_Entry entry;
+        entry.length = static_cast<FLAC__uint32>(text.size());
+        entry.entry = reinterpret_cast<FLAC__byte*>(const_cast<char*>(text.data()));
+        if (!FLAC__metadata_object_vorbiscomment_append_comment(&block, entry, /*copy=*/true)) {
+            return E_OUTOFMEMORY;
+        }
+    }
+    return S_OK;
+}
+
+STDMETHODIMP CPropertyHandler::Commit()
+{
+    if (!m_changed) {
+        return S_OK;
+    }
+    if (m_stream == nullptr) {
+        // Nothing was read, so there is nothing to write into.
+        return E_UNEXPECTED;
+    }
+    return GuardHResult([&]() -> HRESULT {
+        const std::vector<std::string> entries = CommentEntries();
+
+        MetadataIterator iterator = NewChainIterator(m_chain);
+        if (!iterator) {
+            return E_OUTOFMEMORY;
+        }
+        FLAC__StreamMetadata* vorbisComment = nullptr;
+        do {
+            FLAC__StreamMetadata* block = FLAC__metadata_iterator_get_block(iterator.get());
+            if (block->type == FLAC__METADATA_TYPE_VORBIS_COMMENT && vorbisComment == nullptr) {
+                vorbisComment = block;
+            }
+        } while (FLAC__metadata_iterator_next(iterator.get()));
+
+        if (vorbisComment == nullptr) {
+            // A new block carries the vendor string of the linked libFLAC and
+            // goes after the last block; sorting the padding below moves it
+            // in front of the padding.
+            vorbisComment = FLAC__metadata_object_new(FLAC__METADATA_TYPE_VORBIS_COMMENT);
+            if (vorbisComment == nullptr) {
+                return E_OUTOFMEMORY;
+            }
+            if (!FLAC__metadata_iterator_insert_block_after(iterator.get(), vorbisComment)) {
+                FLAC__metadata_object_delete(vorbisComment);
+                return E_FAIL;
+            }
+        }
+
+        HRESULT hr = BuildVorbisComment(*vorbisComment, entries);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        FLAC__metadata_chain_sort_padding(m_chain);
+
+        if (!FLAC__metadata_chain_check_if_tempfile_needed(m_chain, /*use_padding=*/true)) {
+            if (!FLAC__metadata_chain_write_with_callbacks(m_chain, true, AsIOHandle(m_stream), StreamIOCallbacks)) {
+                return TakeChainStatus(m_chain);
+            }
+        } else {
+            Held<IDestinationStreamFactory> factory;
+            m_stream->QueryInterface(IID_IDestinationStreamFactory, reinterpret_cast<void**>(&factory.p));
+            if (factory.p == nullptr) {
+                return E_NOINTERFACE;
+            }
+            Held<IStream> destination;
+            hr = factory.p->GetDestinationStream(&destination.p);
+            if (FAILED(hr)) {
+                return hr;
+            }
+            if (destination.p == nullptr) {
+                return E_UNEXPECTED;
+            }
+            if (!FLAC__metadata_chain_write_with_callbacks_and_tempfile(m_chain, true, AsIOHandle(m_stream),
+                                                                        StreamIOCallbacks, AsIOHandle(destination.p),
+                                                                        StreamIOCallbacks)) {
+                return TakeChainStatus(m_chain);
+            }
+        }
+        hr = m_stream->Commit(STGC_DEFAULT);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        m_changed = false;
+        return S_OK;
+    });
+}

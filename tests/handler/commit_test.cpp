@@ -1,0 +1,273 @@
+#include "tests/support/flac_layout.h"
+#include "tests/support/handler_helpers.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+HRESULT SetText(IPropertyStore* store, const PROPERTYKEY& key, const wchar_t* text)
+{
+    PROPVARIANT value;
+    InitPropVariantFromString(text, &value);
+    const HRESULT hr = store->SetValue(key, value);
+    PropVariantClear(&value);
+    return hr;
+}
+
+HRESULT Clear(IPropertyStore* store, const PROPERTYKEY& key)
+{
+    PROPVARIANT empty;
+    PropVariantInit(&empty);
+    return store->SetValue(key, empty);
+}
+
+std::vector<std::string> CommentsOf(const Bytes& bytes)
+{
+    const FlacLayout layout = ParseFlacLayout(bytes);
+    const BlockLayout* block = layout.First(VorbisCommentType);
+    return block != nullptr ? ParseVorbisCommentBody(block->body).comments : std::vector<std::string>{};
+}
+
+const std::vector<std::uint8_t> kStreamInfoCommentPadding = {StreamInfoType, VorbisCommentType, PaddingType};
+
+TEST(CommitInPlace, NoPendingChangeMakesNoStreamCallAtAll)
+{
+    LoadedHandler h(FlacBuilder().StreamInfo().VorbisComment({"TITLE=a"}).Padding(100).Audio(50).Build());
+    ASSERT_EQ(h.result, S_OK);
+    const int before = h.stream->TotalCalls();
+    EXPECT_EQ(h.store->Commit(), S_OK);
+    EXPECT_EQ(h.stream->TotalCalls(), before);
+}
+
+TEST(CommitInPlace, GrowthWithinThePaddingShrinksItAndKeepsTheSize)
+{
+    const Bytes original = FlacBuilder().StreamInfo().VorbisComment({}).Padding(1000).Audio(3000).Build();
+    LoadedHandler h(original);
+    ASSERT_EQ(h.result, S_OK);
+    // TITLE=0123456789abc is 20 bytes: the padding gives 20 + 4.
+    ASSERT_EQ(SetText(h.store.Get(), PKEY_Title, L"0123456789abc"), S_OK);
+    ASSERT_EQ(h.store->Commit(), S_OK);
+
+    const Bytes& written = h.stream->Bytes();
+    EXPECT_EQ(written.size(), original.size());
+    const FlacLayout layout = ParseFlacLayout(written);
+    EXPECT_EQ(layout.Types(), kStreamInfoCommentPadding);
+    EXPECT_EQ(layout.First(PaddingType)->length, 976u);
+    EXPECT_EQ(Tail(written, layout.audioOffset), Tail(original, ParseFlacLayout(original).audioOffset));
+    EXPECT_EQ(CommentsOf(written), std::vector<std::string>{"TITLE=0123456789abc"});
+    EXPECT_EQ(h.stream->Calls(StreamCall::Commit), 1);
+    EXPECT_EQ(ParseVorbisCommentBody(layout.First(VorbisCommentType)->body).vendor, "test vendor");
+}
+
+TEST(CommitInPlace, SecondCommitWithoutChangeWritesNothing)
+{
+    LoadedHandler h(FlacBuilder().StreamInfo().VorbisComment({}).Padding(200).Audio(10).Build());
+    ASSERT_EQ(SetText(h.store.Get(), PKEY_Title, L"x"), S_OK);
+    ASSERT_EQ(h.store->Commit(), S_OK);
+    const int before = h.stream->TotalCalls();
+    EXPECT_EQ(h.store->Commit(), S_OK);
+    EXPECT_EQ(h.stream->TotalCalls(), before);
+}
+
+TEST(CommitInPlace, SettingTheSameValueStillWrites)
+{
+    LoadedHandler h(FlacBuilder().StreamInfo().VorbisComment({"TITLE=same"}).Padding(200).Audio(10).Build());
+    ASSERT_EQ(SetText(h.store.Get(), PKEY_Title, L"same"), S_OK);
+    const int writes = h.stream->Calls(StreamCall::Write);
+    ASSERT_EQ(h.store->Commit(), S_OK);
+    EXPECT_GT(h.stream->Calls(StreamCall::Write), writes);
+}
+
+TEST(CommitLayout, WritesTheMapInNameOrderWithUpperCaseNamesAndEveryValue)
+{
+    LoadedHandler h(FlacBuilder()
+                        .StreamInfo()
+                        .VorbisComment({"title=b", "ARTIST=a", "MYFIELD=kept"})
+                        .Padding(500)
+                        .Audio(10)
+                        .Build());
+    PROPVARIANT artists;
+    PCWSTR names[] = {L"one", L"two"};
+    ASSERT_EQ(InitPropVariantFromStringVector(names, 2, &artists), S_OK);
+    ASSERT_EQ(h.store->SetValue(PKEY_Music_Genre, artists), S_OK);
+    PropVariantClear(&artists);
+    ASSERT_EQ(h.store->Commit(), S_OK);
+    const std::vector<std::string> expected = {"ARTIST=a", "GENRE=one", "GENRE=two", "MYFIELD=kept", "TITLE=b"};
+    EXPECT_EQ(CommentsOf(h.stream->Bytes()), expected);
+}
+
+TEST(CommitLayout, ClearingEveryTagKeepsAnEmptyBlockWithItsVendor)
+{
+    LoadedHandler h(FlacBuilder()
+                        .StreamInfo()
+                        .VorbisComment({"TITLE=a", "ARTIST=b", "BAND=c"}, "my vendor")
+                        .Padding(100)
+                        .Audio(10)
+                        .Build());
+    for (const PROPERTYKEY& key : {PKEY_Title, PKEY_Music_Artist, PKEY_Music_AlbumArtist}) {
+        ASSERT_EQ(Clear(h.store.Get(), key), S_OK);
+    }
+    ASSERT_EQ(h.store->Commit(), S_OK);
+    const FlacLayout layout = ParseFlacLayout(h.stream->Bytes());
+    const auto body = ParseVorbisCommentBody(layout.First(VorbisCommentType)->body);
+    EXPECT_EQ(body.vendor, "my vendor");
+    EXPECT_TRUE(body.comments.empty());
+}
+
+TEST(CommitLayout, PaddingIsGatheredAfterAllOtherBlocks)
+{
+    const Bytes original = FlacBuilder()
+                               .StreamInfo()
+                               .Padding(40)
+                               .VorbisComment({"TITLE=a"})
+                               .Padding(60)
+                               .Picture(3, "image/png", Bytes(30, 7))
+                               .Audio(100)
+                               .Build();
+    LoadedHandler h(original);
+    ASSERT_EQ(SetText(h.store.Get(), PKEY_Title, L"b"), S_OK);
+    ASSERT_EQ(h.store->Commit(), S_OK);
+    const FlacLayout layout = ParseFlacLayout(h.stream->Bytes());
+    const std::vector<std::uint8_t> expected = {StreamInfoType, VorbisCommentType, PictureType, PaddingType};
+    EXPECT_EQ(layout.Types(), expected);
+    EXPECT_EQ(h.stream->Bytes().size(), original.size());
+    EXPECT_EQ(layout.First(PaddingType)->length, 40u + 60u + 4u);
+}
+
+TEST(CommitLayout, ValuesWithNulAndCommentsTheMapCannotHoldSurviveAnEditElsewhere)
+{
+    const std::string withNul("COMMENT=a\0b", 11);
+    const std::string badUtf8 = "LYRICS=\xC3\x28 broken";
+    const std::string badName = "WEIRD\x01NAME=x";
+    LoadedHandler h(FlacBuilder()
+                        .StreamInfo()
+                        .VorbisComment({withNul, badUtf8, badName, "TITLE=old"})
+                        .Padding(300)
+                        .Audio(10)
+                        .Build());
+    ASSERT_EQ(SetText(h.store.Get(), PKEY_Title, L"new"), S_OK);
+    ASSERT_EQ(h.store->Commit(), S_OK);
+    const std::vector<std::string> comments = CommentsOf(h.stream->Bytes());
+    EXPECT_NE(std::find(comments.begin(), comments.end(), withNul), comments.end());
+    EXPECT_NE(std::find(comments.begin(), comments.end(), badUtf8), comments.end());
+    EXPECT_NE(std::find(comments.begin(), comments.end(), badName), comments.end());
+    EXPECT_NE(std::find(comments.begin(), comments.end(), "TITLE=new"), comments.end());
+    EXPECT_EQ(std::find(comments.begin(), comments.end(), "TITLE=old"), comments.end());
+}
+
+TEST(CommitRefusal, ValueNoCommentCanHoldFailsBeforeAnythingIsWritten)
+{
+    const Bytes original = FlacBuilder().StreamInfo().VorbisComment({"TITLE=a"}).Padding(300).Audio(10).Build();
+    LoadedHandler h(original);
+    ASSERT_EQ(SetText(h.store.Get(), PKEY_Title, L"bad\xFFFF"), S_OK);
+    const int writes = h.stream->Calls(StreamCall::Write);
+    EXPECT_EQ(h.store->Commit(), E_INVALIDARG);
+    EXPECT_EQ(h.stream->Calls(StreamCall::Write), writes);
+    EXPECT_EQ(h.stream->Bytes(), original);
+    EXPECT_EQ(h.store->Commit(), E_INVALIDARG) << "the change stays pending";
+    ASSERT_EQ(SetText(h.store.Get(), PKEY_Title, L"good"), S_OK);
+    EXPECT_EQ(h.store->Commit(), S_OK);
+    EXPECT_EQ(CommentsOf(h.stream->Bytes()), std::vector<std::string>{"TITLE=good"});
+}
+
+TEST(CommitRefusal, PendingChangeOnAnUninitialisedHandlerTouchesNothing)
+{
+    auto store = NewPropertyHandler();
+    ASSERT_EQ(SetText(store.Get(), PKEY_Title, L"x"), S_OK);
+    EXPECT_EQ(store->Commit(), E_UNEXPECTED);
+}
+
+TEST(CommitRewrite, GrowthBeyondThePaddingNeedsADestinationStream)
+{
+    const Bytes original = FlacBuilder().StreamInfo().Audio(500).Build();
+    LoadedHandler h(original);
+    ASSERT_EQ(SetText(h.store.Get(), PKEY_Title, L"new title"), S_OK);
+    EXPECT_EQ(h.store->Commit(), E_NOINTERFACE);
+    EXPECT_EQ(h.stream->Bytes(), original);
+    EXPECT_EQ(h.stream->Calls(StreamCall::Write), 0);
+}
+
+TEST(CommitRewrite, NewBlockGoesBeforeThePaddingWithTheLinkedVendor)
+{
+    const Bytes original = FlacBuilder().Id3v2Prefix(64).StreamInfo().Padding(8).Audio(5000).Build();
+    LoadedHandler h(original);
+    h.stream->EnableSafeSave();
+    ASSERT_EQ(SetText(h.store.Get(), PKEY_Music_Artist, L"Someone with a long name"), S_OK);
+    ASSERT_EQ(h.store->Commit(), S_OK);
+
+    const Bytes& written = h.stream->Bytes();
+    const FlacLayout layout = ParseFlacLayout(written);
+    EXPECT_EQ(layout.Types(), kStreamInfoCommentPadding);
+    const auto body = ParseVorbisCommentBody(layout.First(VorbisCommentType)->body);
+    EXPECT_EQ(body.vendor, FLAC__VENDOR_STRING);
+    EXPECT_EQ(body.comments, std::vector<std::string>{"ARTIST=Someone with a long name"});
+    EXPECT_EQ(Bytes(written.begin(), written.begin() + 74), Bytes(original.begin(), original.begin() + 74))
+        << "the ID3v2 tag and the marker stay as they were";
+    EXPECT_EQ(Tail(written, layout.audioOffset), Tail(original, ParseFlacLayout(original).audioOffset));
+
+    // The rewritten stream reads back and edits again in place.
+    LoadedHandler again(written);
+    PropVariant artist;
+    again.store->GetValue(PKEY_Music_Artist, &artist);
+    ASSERT_EQ(artist->vt, VT_VECTOR | VT_LPWSTR);
+    EXPECT_STREQ(artist->calpwstr.pElems[0], L"Someone with a long name");
+}
+
+// Fails each stream call of a successful Commit in turn: every failure is
+// reported, the change stays pending, and on the rewrite path the original
+// bytes are never touched.
+void FailEveryCall(const Bytes& original, bool rewrite)
+{
+    const auto makeHandler = [&] {
+        auto h = std::make_unique<LoadedHandler>(original);
+        if (rewrite) {
+            h->stream->EnableSafeSave();
+        }
+        EXPECT_EQ(SetText(h->store.Get(), PKEY_Title, L"a title long enough to need room"), S_OK);
+        return h;
+    };
+    auto reference = makeHandler();
+    const std::map<StreamCall, int> before = {
+        {StreamCall::Read, reference->stream->Calls(StreamCall::Read)},
+        {StreamCall::Write, reference->stream->Calls(StreamCall::Write)},
+        {StreamCall::Seek, reference->stream->Calls(StreamCall::Seek)},
+        {StreamCall::Commit, reference->stream->Calls(StreamCall::Commit)},
+        {StreamCall::GetDestination, reference->stream->Calls(StreamCall::GetDestination)},
+    };
+    ASSERT_EQ(reference->store->Commit(), S_OK);
+    const Bytes expected = reference->stream->Bytes();
+
+    int injected = 0;
+    for (const auto& [kind, start] : before) {
+        const int calls = reference->stream->Calls(kind) - start;
+        for (int n = 1; n <= calls; ++n) {
+            auto h = makeHandler();
+            h->stream->FailCall(kind, n);
+            const HRESULT hr = h->store->Commit();
+            EXPECT_TRUE(FAILED(hr)) << "call kind " << static_cast<int>(kind) << " #" << n;
+            if (rewrite) {
+                EXPECT_EQ(h->stream->Bytes(), original) << "call kind " << static_cast<int>(kind) << " #" << n;
+            }
+            EXPECT_EQ(h->store->Commit(), S_OK) << "the change stays pending after a failure";
+            if (rewrite || kind != StreamCall::Write) {
+                EXPECT_EQ(h->stream->Bytes(), expected);
+            }
+            ++injected;
+        }
+    }
+    EXPECT_GT(injected, 5);
+}
+
+TEST(CommitFailures, EveryStreamCallFailingInPlace)
+{
+    FailEveryCall(FlacBuilder().StreamInfo().VorbisComment({"TITLE=a"}).Padding(400).Audio(2000).Build(), false);
+}
+
+TEST(CommitFailures, EveryStreamCallFailingInARewrite)
+{
+    FailEveryCall(FlacBuilder().Id3v2Prefix(20).StreamInfo().VorbisComment({"TITLE=a"}).Audio(20000).Build(), true);
+}
+
+} // namespace

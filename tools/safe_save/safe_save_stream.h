@@ -1,0 +1,54 @@
+// A read-write stream over a file that also offers IDestinationStreamFactory,
+// as the property system does for handlers that save safely: the destination
+// is a temporary file beside the original, which replaces the original only
+// when this stream is committed. Until then the original stays untouched.
+#pragma once
+
+#include "platform/platform.h"
+
+#include <string>
+
+class SafeSaveStream final : public IStream, public IDestinationStreamFactory {
+public:
+    // Opens `path` for reading and writing; the new stream has one reference.
+    static HRESULT Open(const std::wstring& path, SafeSaveStream** stream);
+
+    // IUnknown
+    STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override;
+    STDMETHOD_(ULONG, AddRef)() override;
+    STDMETHOD_(ULONG, Release)() override;
+
+    // ISequentialStream and IStream: the original file.
+    STDMETHOD(Read)(void* buffer, ULONG count, ULONG* read) override;
+    STDMETHOD(Write)(const void* buffer, ULONG count, ULONG* written) override;
+    STDMETHOD(Seek)(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) override;
+    STDMETHOD(SetSize)(ULARGE_INTEGER size) override;
+    STDMETHOD(CopyTo)(IStream* to, ULARGE_INTEGER count, ULARGE_INTEGER* read, ULARGE_INTEGER* written) override;
+    // Makes the writes durable; if a destination was handed out, it replaces
+    // the original file.
+    STDMETHOD(Commit)(DWORD flags) override;
+    STDMETHOD(Revert)() override;
+    STDMETHOD(LockRegion)(ULARGE_INTEGER offset, ULARGE_INTEGER count, DWORD type) override;
+    STDMETHOD(UnlockRegion)(ULARGE_INTEGER offset, ULARGE_INTEGER count, DWORD type) override;
+    STDMETHOD(Stat)(STATSTG* stat, DWORD flags) override;
+    STDMETHOD(Clone)(IStream** clone) override;
+
+    // IDestinationStreamFactory
+    STDMETHOD(GetDestinationStream)(IStream** destination) override;
+
+    const std::wstring& TemporaryPath() const { return m_temporaryPath; }
+
+private:
+    SafeSaveStream(std::wstring path, IStream* file);
+    ~SafeSaveStream();
+    SafeSaveStream(const SafeSaveStream&) = delete;
+    SafeSaveStream& operator=(const SafeSaveStream&) = delete;
+
+    void DiscardDestination();
+
+    LONG m_refs = 1;
+    std::wstring m_path;
+    std::wstring m_temporaryPath;
+    IStream* m_file = nullptr;
+    IStream* m_destination = nullptr;
+};
