@@ -4,6 +4,7 @@
 #include "flacio/metadata_iterator.h"
 #include "flacio/stream_io.h"
 #include "tags/bindings.h"
+#include "tags/vorbis_comment.h"
 
 #include <cstring>
 
@@ -76,6 +77,12 @@ STDMETHODIMP CPropertyHandler::Initialize(IStream* stream, DWORD /*mode*/)
             return hr;
         }
         TagMap tags;
+        if (vorbisComment != nullptr) {
+            hr = ParseVorbisComment(*vorbisComment, keys, tags);
+            if (FAILED(hr)) {
+                return hr;
+            }
+        }
 
         stream->AddRef();
         m_stream = stream;

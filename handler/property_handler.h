@@ -6,9 +6,12 @@
 #include "com/co_class.h"
 #include "handler/key_list.h"
 #include "server/identifiers.h"
+#include "tags/field_names.h"
 #include "tags/tag_map.h"
 
 #include <FLAC/metadata.h>
+
+#include <vector>
 
 class CPropertyHandler : public CComObjectRootEx<CComSingleThreadModel>,
                          public CComCoClass<CPropertyHandler, &CLSID_PropertyHandler>,
@@ -52,7 +55,45 @@ public:
     HRESULT GetDrmIsProtected(PROPVARIANT* value) noexcept;
     HRESULT GetAudioIsVariableBitRate(PROPVARIANT* value) noexcept;
 
+    // Tag getters and setters, bound to their keys in GetterTable and
+    // SetterTable: one getter kind, or SetTagValues, over the property's
+    // field-name list.
+    template <const FieldNameList& Names> HRESULT GetTagStringOf(PROPVARIANT* value) noexcept
+    {
+        return GetTagString(Names, value);
+    }
+    template <const FieldNameList& Names> HRESULT GetTagStringVectorOf(PROPVARIANT* value) noexcept
+    {
+        return GetTagStringVector(Names, value);
+    }
+    template <const FieldNameList& Names> HRESULT GetTagUInt32Of(PROPVARIANT* value) noexcept
+    {
+        return GetTagUInt32(Names, value);
+    }
+    template <const FieldNameList& Names> HRESULT SetTagValuesOf(const PROPVARIANT& value) noexcept
+    {
+        return SetTagValues(Names, value);
+    }
+
 private:
+    // References to tag values owned by m_tags; valid until the map changes.
+    using TagValueRefs = std::vector<PCWSTR>;
+
+    // Appends a reference to every non-empty value stored under `name`.
+    void CollectTagValues(const char* name, TagValueRefs& list) const;
+    // The non-empty values of all `names`, earlier names first.
+    TagValueRefs GatherTagValues(FieldNameList names) const;
+
+    // The first value, as VT_LPWSTR.
+    HRESULT GetTagString(FieldNameList names, PROPVARIANT* value) noexcept;
+    // All values, one per element, as VT_VECTOR | VT_LPWSTR.
+    HRESULT GetTagStringVector(FieldNameList names, PROPVARIANT* value) noexcept;
+    // The first value read as a decimal number, as VT_UI4.
+    HRESULT GetTagUInt32(FieldNameList names, PROPVARIANT* value) noexcept;
+    // Stores the texts of `value` under the first name and removes the other
+    // names; a value without texts removes all names.
+    HRESULT SetTagValues(FieldNameList names, const PROPVARIANT& value) noexcept;
+
     friend HRESULT ReadStreamInfo(CPropertyHandler& handler, const FLAC__StreamMetadata& streamInfo,
                                   ULONGLONG audioBytes, KeyList& keys) noexcept;
 
