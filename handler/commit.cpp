@@ -6,7 +6,7 @@
 #include "flacio/metadata_iterator.h"
 #include "flacio/stream_io.h"
 #include "handler/property_handler.h"
-#include "handler/utf8.h"
+#include "tags/utf8.h"
 
 namespace {
 
@@ -82,8 +82,9 @@ STDMETHODIMP CPropertyHandler::Commit()
     if (!m_changed) {
         return S_OK;
     }
-    if (m_stream == nullptr) {
-        // Nothing was read, so there is nothing to write into.
+    if (m_stream == nullptr || m_chainStale) {
+        // Nothing was read (or what was read no longer matches the stream),
+        // so there is nothing safe to write into.
         return E_UNEXPECTED;
     }
     return GuardHResult([&]() -> HRESULT {
@@ -125,31 +126,71 @@ STDMETHODIMP CPropertyHandler::Commit()
             if (!FLAC__metadata_chain_write_with_callbacks(m_chain, true, AsIOHandle(m_stream), StreamIOCallbacks)) {
                 return TakeChainStatus(m_chain);
             }
+            hr = m_stream->Commit(STGC_DEFAULT);
         } else {
-            Held<IDestinationStreamFactory> factory;
-            m_stream->QueryInterface(IID_IDestinationStreamFactory, reinterpret_cast<void**>(&factory.p));
-            if (factory.p == nullptr) {
-                return E_NOINTERFACE;
-            }
-            Held<IStream> destination;
-            hr = factory.p->GetDestinationStream(&destination.p);
-            if (FAILED(hr)) {
-                return hr;
-            }
-            if (destination.p == nullptr) {
-                return E_UNEXPECTED;
-            }
-            if (!FLAC__metadata_chain_write_with_callbacks_and_tempfile(m_chain, true, AsIOHandle(m_stream),
-                                                                        StreamIOCallbacks, AsIOHandle(destination.p),
-                                                                        StreamIOCallbacks)) {
-                return TakeChainStatus(m_chain);
-            }
+            hr = RewriteIntoDestination();
         }
-        hr = m_stream->Commit(STGC_DEFAULT);
         if (FAILED(hr)) {
             return hr;
         }
         m_changed = false;
         return S_OK;
     });
+}
+
+HRESULT CPropertyHandler::RewriteIntoDestination()
+{
+    Held<IDestinationStreamFactory> factory;
+    m_stream->QueryInterface(IID_IDestinationStreamFactory, reinterpret_cast<void**>(&factory.p));
+    if (factory.p == nullptr) {
+        return E_NOINTERFACE;
+    }
+    Held<IStream> destination;
+    HRESULT hr = factory.p->GetDestinationStream(&destination.p);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    if (destination.p == nullptr) {
+        return E_UNEXPECTED;
+    }
+    if (!FLAC__metadata_chain_write_with_callbacks_and_tempfile(m_chain, true, AsIOHandle(m_stream), StreamIOCallbacks,
+                                                                AsIOHandle(destination.p), StreamIOCallbacks)) {
+        return TakeChainStatus(m_chain);
+    }
+
+    // libFLAC copies the audio until the stream says it is at the end; a
+    // stream that fails while answering can end the copy early without an
+    // error. The copy must hold everything that is not metadata, or it does
+    // not replace the file.
+    ULONGLONG metadataBytes = 0;
+    MetadataIterator iterator = NewChainIterator(m_chain);
+    if (!iterator) {
+        hr = E_OUTOFMEMORY;
+    } else {
+        do {
+            metadataBytes += FLAC__metadata_iterator_get_block(iterator.get())->length + 4ULL;
+        } while (FLAC__metadata_iterator_next(iterator.get()));
+        LARGE_INTEGER zero{};
+        ULARGE_INTEGER written{};
+        hr = destination.p->Seek(zero, STREAM_SEEK_END, &written);
+        if (SUCCEEDED(hr) && written.QuadPart != m_nonMetadataBytes + metadataBytes) {
+            hr = E_FAIL;
+        }
+    }
+    if (SUCCEEDED(hr)) {
+        hr = m_stream->Commit(STGC_DEFAULT);
+    }
+    if (FAILED(hr)) {
+        // libFLAC now takes the copy for the file; it is not.
+        ResyncChainWithStream();
+    }
+    return hr;
+}
+
+void CPropertyHandler::ResyncChainWithStream() noexcept
+{
+    if (!FLAC__metadata_chain_read_with_callbacks(m_chain, AsIOHandle(m_stream), StreamIOCallbacks)) {
+        FLAC__metadata_chain_status(m_chain);
+        m_chainStale = true;
+    }
 }

@@ -4,6 +4,7 @@
 #include "flacio/metadata_iterator.h"
 #include "flacio/stream_io.h"
 #include "tags/bindings.h"
+#include "tags/vorbis_comment.h"
 
 #include <cstring>
 
@@ -71,17 +72,25 @@ STDMETHODIMP CPropertyHandler::Initialize(IStream* stream, DWORD /*mode*/)
         if (streamInfo == nullptr) {
             return E_FAIL;
         }
-        hr = ReadStreamInfo(*this, *streamInfo, size.QuadPart - metadataBytes, keys);
+        const ULONGLONG nonMetadataBytes = size.QuadPart - metadataBytes;
+        hr = ReadStreamInfo(*this, *streamInfo, nonMetadataBytes, keys);
         if (FAILED(hr)) {
             return hr;
         }
         TagMap tags;
+        if (vorbisComment != nullptr) {
+            hr = ParseVorbisComment(*vorbisComment, keys, tags);
+            if (FAILED(hr)) {
+                return hr;
+            }
+        }
 
         stream->AddRef();
         m_stream = stream;
         m_keys.Swap(keys);
         m_tags.swap(tags);
         m_changed = false;
+        m_nonMetadataBytes = nonMetadataBytes;
         return S_OK;
     });
 }

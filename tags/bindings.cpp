@@ -17,19 +17,95 @@ template <class Row, std::size_t N> constexpr bool IsStrictlySorted(const std::a
     return true;
 }
 
-constexpr std::array<GetterBinding, 8> Getters = {{
-    {PKEY_Audio_Format, &CPropertyHandler::GetAudioFormat},
-    {PKEY_Media_Duration, &CPropertyHandler::GetMediaDuration},
-    {PKEY_Audio_EncodingBitrate, &CPropertyHandler::GetAudioEncodingBitrate},
-    {PKEY_Audio_SampleRate, &CPropertyHandler::GetAudioSampleRate},
-    {PKEY_Audio_SampleSize, &CPropertyHandler::GetAudioSampleSize},
-    {PKEY_Audio_ChannelCount, &CPropertyHandler::GetAudioChannelCount},
-    {PKEY_DRM_IsProtected, &CPropertyHandler::GetDrmIsProtected},
-    {PKEY_Audio_IsVariableBitRate, &CPropertyHandler::GetAudioIsVariableBitRate},
+// std::string_view compares as unsigned bytes, the shorter first on a common
+// prefix: the order of the tag map's names.
+struct FieldNameLess {
+    constexpr bool operator()(const FieldKeyEntry& row, std::string_view name) const noexcept
+    {
+        return std::string_view(row.name) < name;
+    }
+    constexpr bool operator()(std::string_view name, const FieldKeyEntry& row) const noexcept
+    {
+        return name < std::string_view(row.name);
+    }
+};
+
+template <std::size_t N> constexpr bool NamesStrictlySorted(const std::array<FieldKeyEntry, N>& rows)
+{
+    for (std::size_t i = 1; i < N; ++i) {
+        if (!(std::string_view(rows[i - 1].name) < std::string_view(rows[i].name))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+using H = CPropertyHandler;
+namespace N = FieldNames;
+
+constexpr std::array<GetterBinding, 22> Getters = {{
+    {PKEY_Music_Artist, &H::GetTagStringVectorOf<N::Artist>},
+    {PKEY_Music_AlbumTitle, &H::GetTagStringOf<N::Album>},
+    {PKEY_Media_Year, &H::GetTagUInt32Of<N::Date>},
+    {PKEY_Music_TrackNumber, &H::GetTagUInt32Of<N::TrackNumber>},
+    {PKEY_Music_Genre, &H::GetTagStringVectorOf<N::Genre>},
+    {PKEY_Music_AlbumArtist, &H::GetTagStringOf<N::AlbumArtist>},
+    {PKEY_Music_Conductor, &H::GetTagStringVectorOf<N::Conductor>},
+    {PKEY_Music_PartOfSet, &H::GetTagStringOf<N::DiscNumber>},
+    {PKEY_Audio_Format, &H::GetAudioFormat},
+    {PKEY_Media_Duration, &H::GetMediaDuration},
+    {PKEY_Audio_EncodingBitrate, &H::GetAudioEncodingBitrate},
+    {PKEY_Audio_SampleRate, &H::GetAudioSampleRate},
+    {PKEY_Audio_SampleSize, &H::GetAudioSampleSize},
+    {PKEY_Audio_ChannelCount, &H::GetAudioChannelCount},
+    {PKEY_Rating, &H::GetTagUInt32Of<N::Rating>},
+    {PKEY_Copyright, &H::GetTagStringOf<N::Copyright>},
+    {PKEY_Music_Composer, &H::GetTagStringVectorOf<N::Composer>},
+    {PKEY_Media_Publisher, &H::GetTagStringOf<N::Publisher>},
+    {PKEY_Title, &H::GetTagStringOf<N::Title>},
+    {PKEY_Comment, &H::GetTagStringOf<N::Comment>},
+    {PKEY_DRM_IsProtected, &H::GetDrmIsProtected},
+    {PKEY_Audio_IsVariableBitRate, &H::GetAudioIsVariableBitRate},
 }};
 static_assert(IsStrictlySorted(Getters), "GetterTable must be sorted in key order for its binary search");
 
-constexpr std::array<SetterBinding, 0> Setters = {};
+constexpr std::array<SetterBinding, 14> Setters = {{
+    {PKEY_Music_Artist, &H::SetTagValuesOf<N::Artist>},
+    {PKEY_Music_AlbumTitle, &H::SetTagValuesOf<N::Album>},
+    {PKEY_Media_Year, &H::SetTagValuesOf<N::Date>},
+    {PKEY_Music_TrackNumber, &H::SetTagValuesOf<N::TrackNumber>},
+    {PKEY_Music_Genre, &H::SetTagValuesOf<N::Genre>},
+    {PKEY_Music_AlbumArtist, &H::SetTagValuesOf<N::AlbumArtist>},
+    {PKEY_Music_Conductor, &H::SetTagValuesOf<N::Conductor>},
+    {PKEY_Music_PartOfSet, &H::SetTagValuesOf<N::DiscNumber>},
+    {PKEY_Rating, &H::SetTagValuesOf<N::Rating>},
+    {PKEY_Copyright, &H::SetTagValuesOf<N::Copyright>},
+    {PKEY_Music_Composer, &H::SetTagValuesOf<N::Composer>},
+    {PKEY_Media_Publisher, &H::SetTagValuesOf<N::Publisher>},
+    {PKEY_Title, &H::SetTagValuesOf<N::Title>},
+    {PKEY_Comment, &H::SetTagValuesOf<N::Comment>},
+}};
+static_assert(IsStrictlySorted(Setters), "SetterTable must be sorted in key order for its binary search");
+
+constexpr std::array<FieldKeyEntry, 16> FieldKeys = {{
+    {"ALBUM", PKEY_Music_AlbumTitle},
+    {"ALBUM ARTIST", PKEY_Music_AlbumArtist},
+    {"ALBUMARTIST", PKEY_Music_AlbumArtist},
+    {"ARTIST", PKEY_Music_Artist},
+    {"BAND", PKEY_Music_AlbumArtist},
+    {"COMMENT", PKEY_Comment},
+    {"COMPOSER", PKEY_Music_Composer},
+    {"CONDUCTOR", PKEY_Music_Conductor},
+    {"COPYRIGHT", PKEY_Copyright},
+    {"DATE", PKEY_Media_Year},
+    {"DISCNUMBER", PKEY_Music_PartOfSet},
+    {"GENRE", PKEY_Music_Genre},
+    {"PUBLISHER", PKEY_Media_Publisher},
+    {"RATING", PKEY_Rating},
+    {"TITLE", PKEY_Title},
+    {"TRACKNUMBER", PKEY_Music_TrackNumber},
+}};
+static_assert(NamesStrictlySorted(FieldKeys), "FieldKeyTable must be sorted by byte order of the names");
 
 template <class Row> const Row* FindRow(std::span<const Row> table, const PROPERTYKEY& key) noexcept
 {
@@ -45,6 +121,7 @@ template <class Row> const Row* FindRow(std::span<const Row> table, const PROPER
 
 const std::span<const GetterBinding> GetterTable{Getters};
 const std::span<const SetterBinding> SetterTable{Setters};
+const std::span<const FieldKeyEntry> FieldKeyTable{FieldKeys};
 
 const GetterBinding* FindGetter(const PROPERTYKEY& key) noexcept
 {
@@ -53,4 +130,10 @@ const GetterBinding* FindGetter(const PROPERTYKEY& key) noexcept
 const SetterBinding* FindSetter(const PROPERTYKEY& key) noexcept
 {
     return FindRow(SetterTable, key);
+}
+
+const PROPERTYKEY* FindFieldKey(std::string_view name) noexcept
+{
+    const auto [first, last] = std::equal_range(FieldKeyTable.begin(), FieldKeyTable.end(), name, FieldNameLess{});
+    return first != last ? &first->key : nullptr;
 }

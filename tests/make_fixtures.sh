@@ -41,4 +41,18 @@ metaflac --remove-all-tags \
     --set-tag="ARTIST=Dvořák" --set-tag="TITLE=交響曲第9番" \
     --set-tag="ALBUM=Symphonies 🎻" --set-tag="COMMENT=Ünïcødé" unicode.flac
 
+encode multilingual.flac tone.raw 44100 2
+metaflac --remove-all-tags \
+    --set-tag="ARTIST=🎸 Emoji Band" --set-tag="artist=Ørjan Ås" --set-tag="GENRE=民謡" \
+    --set-tag="GENRE=Música popular" --set-tag="TITLE=𝄞 Clef 🎼" --set-tag="COMPOSER=Антонин Дворжак" \
+    --set-tag="CONDUCTOR=小澤征爾" --set-tag="ALBUM=Ελληνικά" --set-tag="COMMENT=naïve café 😀" \
+    --set-tag="PUBLISHER=Éditions 🎶" --set-tag="COPYRIGHT=© 2024" --set-tag="DISCNUMBER=２/２" \
+    --set-tag="TRACKNUMBER= 007 " --set-tag="DATE=2024" --set-tag="RATING=４" multilingual.flac
+encode fallback.flac tone.raw 44100 2
+metaflac --remove-all-tags \
+    --set-tag="band=The Band" --set-tag="album artist=" --set-tag="ALBUM ARTIST=Band of Brothers" \
+    --set-tag="TITLE=" --set-tag="title=Second Title" --set-tag="ARTIST=" --set-tag="ARTIST=Solo" \
+    --set-tag="TRACKNUMBER=3/12" --set-tag="DATE=2007-09-17" --set-tag="RATING=4294967296" \
+    --set-tag="MYFIELD=kept" fallback.flac
+
 rm -f tone.raw tone-mono.raw

@@ -46,8 +46,8 @@ TEST(CommitInPlace, GrowthWithinThePaddingShrinksItAndKeepsTheSize)
     const Bytes original = FlacBuilder().StreamInfo().VorbisComment({}).Padding(1000).Audio(3000).Build();
     LoadedHandler h(original);
     ASSERT_EQ(h.result, S_OK);
-    // TITLE=0123456789abc is 20 bytes: the padding gives 20 + 4.
-    ASSERT_EQ(SetText(h.store.Get(), PKEY_Title, L"0123456789abc"), S_OK);
+    // TITLE=0123456789abcd is 20 bytes: the padding gives 20 + 4.
+    ASSERT_EQ(SetText(h.store.Get(), PKEY_Title, L"0123456789abcd"), S_OK);
     ASSERT_EQ(h.store->Commit(), S_OK);
 
     const Bytes& written = h.stream->Bytes();
@@ -56,7 +56,7 @@ TEST(CommitInPlace, GrowthWithinThePaddingShrinksItAndKeepsTheSize)
     EXPECT_EQ(layout.Types(), kStreamInfoCommentPadding);
     EXPECT_EQ(layout.First(PaddingType)->length, 976u);
     EXPECT_EQ(Tail(written, layout.audioOffset), Tail(original, ParseFlacLayout(original).audioOffset));
-    EXPECT_EQ(CommentsOf(written), std::vector<std::string>{"TITLE=0123456789abc"});
+    EXPECT_EQ(CommentsOf(written), std::vector<std::string>{"TITLE=0123456789abcd"});
     EXPECT_EQ(h.stream->Calls(StreamCall::Commit), 1);
     EXPECT_EQ(ParseVorbisCommentBody(layout.First(VorbisCommentType)->body).vendor, "test vendor");
 }
@@ -215,9 +215,9 @@ TEST(CommitRewrite, NewBlockGoesBeforeThePaddingWithTheLinkedVendor)
     EXPECT_STREQ(artist->calpwstr.pElems[0], L"Someone with a long name");
 }
 
-// Fails each stream call of a successful Commit in turn: every failure is
-// reported, the change stays pending, and on the rewrite path the original
-// bytes are never touched.
+// Fails each stream call of a successful Commit in turn: a failure is
+// reported with the change still pending and, on the rewrite path, the
+// original untouched; a success is exactly the expected result.
 void FailEveryCall(const Bytes& original, bool rewrite)
 {
     const auto makeHandler = [&] {
@@ -246,13 +246,18 @@ void FailEveryCall(const Bytes& original, bool rewrite)
             auto h = makeHandler();
             h->stream->FailCall(kind, n);
             const HRESULT hr = h->store->Commit();
-            EXPECT_TRUE(FAILED(hr)) << "call kind " << static_cast<int>(kind) << " #" << n;
-            if (rewrite) {
-                EXPECT_EQ(h->stream->Bytes(), original) << "call kind " << static_cast<int>(kind) << " #" << n;
-            }
-            EXPECT_EQ(h->store->Commit(), S_OK) << "the change stays pending after a failure";
-            if (rewrite || kind != StreamCall::Write) {
-                EXPECT_EQ(h->stream->Bytes(), expected);
+            const std::string call = "call kind " + std::to_string(static_cast<int>(kind)) + " #" + std::to_string(n);
+            if (SUCCEEDED(hr)) {
+                // A failure the write does not depend on (an end-of-stream
+                // query answered another way) may pass, but then the result
+                // must be exactly right.
+                EXPECT_EQ(h->stream->Bytes(), expected) << call;
+            } else {
+                if (rewrite) {
+                    EXPECT_EQ(h->stream->Bytes(), original) << call;
+                }
+                EXPECT_EQ(h->store->Commit(), S_OK) << "the change stays pending after a failure: " << call;
+                EXPECT_EQ(h->stream->Bytes(), expected) << call;
             }
             ++injected;
         }

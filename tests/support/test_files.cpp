@@ -107,41 +107,69 @@ std::string ShellQuote(const std::string& text)
     return "\"" + text + "\"";
 }
 
+namespace {
+
+// Quotes one argument by the rules Wine (like Windows) uses to split a
+// command line into argv: backslashes are literal unless they precede a quote.
+std::string QuoteArgument(const std::string& text)
+{
+    std::string quoted = "\"";
+    std::size_t backslashes = 0;
+    for (char c : text) {
+        if (c == '\\') {
+            ++backslashes;
+        } else if (c == '"') {
+            quoted.append(backslashes + 1, '\\');
+            backslashes = 0;
+        } else {
+            backslashes = 0;
+        }
+        quoted += c;
+    }
+    quoted.append(backslashes, '\\');
+    return quoted + "\"";
+}
+
+} // namespace
+
+// Wine starts a Unix program without a process handle and without passing it
+// our pipe handles, so the program runs under /bin/sh with its output and exit
+// code redirected into files, and we wait for the exit-code file to appear
+// (it is renamed into place only once complete).
 ToolResult RunUnixTool(const std::string& commandLine)
 {
-    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-    HANDLE readEnd = nullptr;
-    HANDLE writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
-        throw std::runtime_error("CreatePipe failed");
-    }
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    static LONG runs = 0;
+    const std::string base =
+        "/tmp/quillbrook-tool-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++runs);
+    const std::string script =
+        commandLine + " > " + base + ".out; echo $? > " + base + ".part; mv " + base + ".part " + base + ".rc";
+    std::wstring command = Widen("/bin/sh -c " + QuoteArgument(script));
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION process{};
-    std::wstring command = Widen(commandLine);
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-        CloseHandle(readEnd);
-        CloseHandle(writeEnd);
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
         throw std::runtime_error("cannot start " + commandLine);
     }
-    CloseHandle(writeEnd);
-    ToolResult result;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(readEnd, buffer, sizeof(buffer), &got, nullptr) && got != 0) {
-        result.output.append(buffer, got);
+    if (process.hProcess != nullptr) {
+        CloseHandle(process.hProcess);
     }
-    CloseHandle(readEnd);
-    WaitForSingleObject(process.hProcess, 120000);
-    DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
-    result.exitCode = static_cast<int>(code);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
+    if (process.hThread != nullptr) {
+        CloseHandle(process.hThread);
+    }
+    const std::wstring rcPath = ToWindowsPath(base + ".rc");
+    const std::wstring outPath = ToWindowsPath(base + ".out");
+    for (int waited = 0; GetFileAttributesW(rcPath.c_str()) == INVALID_FILE_ATTRIBUTES; waited += 20) {
+        if (waited > 120000) {
+            throw std::runtime_error("no exit code from " + commandLine);
+        }
+        Sleep(20);
+    }
+    ToolResult result;
+    const Bytes rc = ReadFileBytes(rcPath);
+    result.exitCode = std::atoi(std::string(rc.begin(), rc.end()).c_str());
+    const Bytes output = ReadFileBytes(outPath);
+    result.output.assign(output.begin(), output.end());
+    DeleteFileW(rcPath.c_str());
+    DeleteFileW(outPath.c_str());
     return result;
 }

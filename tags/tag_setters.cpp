@@ -1,0 +1,64 @@
+// Writing a property value into the tag map: the value becomes a list of
+// texts stored under the property's first field name; the other names of the
+// property are removed, and all of them when the value gives no text.
+#include "com/atl_exception.h"
+#include "handler/property_handler.h"
+
+#include <cstdlib>
+
+namespace {
+
+// A text of the value, or an empty text where the value holds a null pointer.
+std::wstring TextOrEmpty(PCWSTR text)
+{
+    return text != nullptr ? std::wstring(text) : std::wstring();
+}
+
+// The texts a value gives: one for a number or a text, one per element for a
+// text vector, none for any other type.
+TagValues TextsOf(const PROPVARIANT& value)
+{
+    TagValues texts;
+    switch (value.vt) {
+    case VT_UI4: {
+        wchar_t digits[12] = {};
+        _ultow_s(value.ulVal, digits, 12, 10);
+        texts.emplace_back(digits);
+        break;
+    }
+    case VT_LPWSTR:
+        texts.push_back(TextOrEmpty(value.pwszVal));
+        break;
+    case VT_VECTOR | VT_LPWSTR:
+        if (value.calpwstr.cElems != 0 && value.calpwstr.pElems == nullptr) {
+            AtlThrow(E_INVALIDARG);
+        }
+        texts.reserve(value.calpwstr.cElems);
+        for (ULONG i = 0; i < value.calpwstr.cElems; ++i) {
+            texts.push_back(TextOrEmpty(value.calpwstr.pElems[i]));
+        }
+        break;
+    default:
+        break;
+    }
+    return texts;
+}
+
+} // namespace
+
+HRESULT CPropertyHandler::SetTagValues(FieldNameList names, const PROPVARIANT& value) noexcept
+{
+    return GuardHResult([&]() -> HRESULT {
+        TagValues texts = TextsOf(value);
+        m_changed = true;
+        FieldNameList removed = names;
+        if (!texts.empty()) {
+            m_tags[names.front()].swap(texts);
+            removed = names.subspan(1);
+        }
+        for (const char* name : removed) {
+            m_tags.erase(name);
+        }
+        return S_OK;
+    });
+}

@@ -1,0 +1,49 @@
+#include "tags/vorbis_comment.h"
+
+#include "com/atl_exception.h"
+#include "tags/bindings.h"
+#include "tags/utf8.h"
+
+#include <cctype>
+#include <cstring>
+
+namespace {
+
+void ParseComment(const FLAC__StreamMetadata_VorbisComment_Entry& comment, KeyList& keys, TagMap& tags)
+{
+    if (!FLAC__format_vorbiscomment_entry_is_legal(comment.entry, comment.length)) {
+        return;
+    }
+    // A legal comment holds an "=" after the name.
+    const auto* text = reinterpret_cast<const char*>(comment.entry);
+    const auto* equals = static_cast<const char*>(std::memchr(text, '=', comment.length));
+    std::string name(text, equals);
+    for (char& c : name) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    const char* value = equals + 1;
+    const std::size_t valueLength = comment.length - static_cast<std::size_t>(value - text);
+    try {
+        std::wstring wide = Utf8ToWide(value, valueLength);
+        tags[name].push_back(std::move(wide));
+    } catch (const CAtlException&) {
+        // An empty or unconvertible value is dropped; the field still counts.
+    }
+    if (const PROPERTYKEY* key = FindFieldKey(name)) {
+        keys.AddKey(*key);
+    }
+}
+
+} // namespace
+
+HRESULT ParseVorbisComment(const FLAC__StreamMetadata& block, KeyList& keys, TagMap& tags) noexcept
+{
+    return GuardHResult([&]() -> HRESULT {
+        const FLAC__StreamMetadata_VorbisComment& comments = block.data.vorbis_comment;
+        const FLAC__uint32 count = comments.num_comments;
+        for (FLAC__uint32 i = 0; i < count; ++i) {
+            ParseComment(comments.comments[i], keys, tags);
+        }
+        return S_OK;
+    });
+}

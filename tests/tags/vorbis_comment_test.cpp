@@ -1,0 +1,171 @@
+// Parsing Vorbis comments into the tag map: name folding, multi-values,
+// skipped comments, listed keys, and the UTF-8 to UTF-16 conversion.
+#include "com/atl_exception.h"
+#include "tags/bindings.h"
+#include "tags/utf8.h"
+#include "tags/vorbis_comment.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::string_literals;
+
+// A VORBIS_COMMENT block as libFLAC hands it over, over our own comment bytes.
+struct CommentBlock {
+    explicit CommentBlock(std::vector<std::string> comments) : texts(std::move(comments))
+    {
+        for (std::string& text : texts) {
+            entries.push_back({static_cast<FLAC__uint32>(text.size()), reinterpret_cast<FLAC__byte*>(text.data())});
+        }
+        block.type = FLAC__METADATA_TYPE_VORBIS_COMMENT;
+        block.data.vorbis_comment.vendor_string = {6, vendor};
+        block.data.vorbis_comment.num_comments = static_cast<FLAC__uint32>(entries.size());
+        block.data.vorbis_comment.comments = entries.data();
+    }
+
+    std::vector<std::string> texts;
+    std::vector<FLAC__StreamMetadata_VorbisComment_Entry> entries;
+    FLAC__byte vendor[7] = "vendor";
+    FLAC__StreamMetadata block{};
+};
+
+struct Parsed {
+    explicit Parsed(std::vector<std::string> comments)
+    {
+        CommentBlock input(std::move(comments));
+        result = ParseVorbisComment(input.block, keys, tags);
+    }
+    std::vector<PROPERTYKEY> Keys() const
+    {
+        std::vector<PROPERTYKEY> list;
+        for (std::size_t i = 0; i < keys.Count(); ++i) {
+            list.push_back(keys.At(i));
+        }
+        return list;
+    }
+
+    HRESULT result = E_FAIL;
+    KeyList keys;
+    TagMap tags;
+};
+
+TEST(VorbisCommentNames, AnyCapitalisationFoldsIntoOneUpperCaseListInFileOrder)
+{
+    Parsed p({"artist=A", "TITLE=T", "ARTIST=B", "Artist=C"});
+    ASSERT_EQ(p.result, S_OK);
+    EXPECT_EQ(p.tags.size(), 2u);
+    EXPECT_EQ(p.tags["ARTIST"], (TagValues{L"A", L"B", L"C"}));
+    EXPECT_EQ(p.tags["TITLE"], (TagValues{L"T"}));
+    EXPECT_EQ(p.Keys(), (std::vector<PROPERTYKEY>{PKEY_Music_Artist, PKEY_Title}));
+}
+
+TEST(VorbisCommentNames, MapOrderIsByteOrderWithShorterNamesFirst)
+{
+    Parsed p({"BAND=3", "ALBUMARTIST=2", "ALBUM ARTIST=1", "ALBUM=0", "album_x=4"});
+    std::vector<std::string> names;
+    for (const auto& [name, values] : p.tags) {
+        names.push_back(name);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"ALBUM", "ALBUM ARTIST", "ALBUMARTIST", "ALBUM_X", "BAND"}));
+    EXPECT_EQ(p.Keys(), (std::vector<PROPERTYKEY>{PKEY_Music_AlbumTitle, PKEY_Music_AlbumArtist}))
+        << "three album-artist names list their shared key once";
+}
+
+TEST(VorbisCommentNames, UnknownAndEmptyNamesAreKeptButListNoKey)
+{
+    Parsed p({"MYFIELD=x", "=nameless", "COMMENT=a=b"});
+    ASSERT_EQ(p.result, S_OK);
+    EXPECT_EQ(p.tags["MYFIELD"], (TagValues{L"x"}));
+    EXPECT_EQ(p.tags[""], (TagValues{L"nameless"}));
+    EXPECT_EQ(p.tags["COMMENT"], (TagValues{L"a=b"})) << "only the first = separates";
+    EXPECT_EQ(p.Keys(), (std::vector<PROPERTYKEY>{PKEY_Comment}));
+}
+
+TEST(VorbisCommentSkipping, IllegalCommentsLeaveNoTrace)
+{
+    Parsed p({"TITLE", "", "TI\tTLE=x", "T~TLE=x", "TITLE=\xFF\xFE", "GENRE=ok"});
+    ASSERT_EQ(p.result, S_OK);
+    EXPECT_EQ(p.tags.size(), 1u);
+    EXPECT_EQ(p.tags["GENRE"], (TagValues{L"ok"}));
+    EXPECT_EQ(p.Keys(), (std::vector<PROPERTYKEY>{PKEY_Music_Genre}));
+}
+
+TEST(VorbisCommentSkipping, EmptyValueStoresNothingButListsTheKey)
+{
+    Parsed p({"TITLE=", "ARTIST=", "ARTIST=x"});
+    ASSERT_EQ(p.result, S_OK);
+    EXPECT_EQ(p.tags.count("TITLE"), 0u);
+    EXPECT_EQ(p.tags["ARTIST"], (TagValues{L"x"}));
+    EXPECT_EQ(p.Keys(), (std::vector<PROPERTYKEY>{PKEY_Music_Artist, PKEY_Title}));
+}
+
+TEST(VorbisCommentSkipping, NoCommentsGiveAnEmptyMap)
+{
+    Parsed p({});
+    EXPECT_EQ(p.result, S_OK);
+    EXPECT_TRUE(p.tags.empty());
+    EXPECT_EQ(p.keys.Count(), 0u);
+}
+
+TEST(VorbisCommentValues, NulInsideAValueIsKeptWhole)
+{
+    Parsed p({"TITLE=a\0b"s, "COMMENT=\0lead"s});
+    EXPECT_EQ(p.tags["TITLE"], (TagValues{L"a\0b"s}));
+    EXPECT_EQ(p.tags["COMMENT"], (TagValues{L"\0lead"s}));
+}
+
+TEST(VorbisCommentValues, CharactersBeyondTheBmpBecomeSurrogatePairs)
+{
+    Parsed p({"ALBUM=Symphonies \xF0\x9F\x8E\xBB", "TITLE=\xE4\xBA\xA4\xE9\x9F\xBF", "ARTIST=Dvo\xC5\x99\xC3\xA1k"});
+    EXPECT_EQ(p.tags["ALBUM"], (TagValues{L"Symphonies \xD83C\xDFBB"}));
+    EXPECT_EQ(p.tags["TITLE"], (TagValues{L"\x4EA4\x97FF"}));
+    EXPECT_EQ(p.tags["ARTIST"], (TagValues{L"Dvo\x0159\x00E1k"}));
+}
+
+TEST(Utf8ToWideConversion, EmptyInputIsRefusedBySystem)
+{
+    try {
+        Utf8ToWide("x", 0);
+        ADD_FAILURE() << "an empty conversion must throw";
+    } catch (const CAtlException& e) {
+        EXPECT_EQ(e.m_hr, HRESULT_FROM_WIN32(ERROR_INVALID_PARAMETER));
+    }
+}
+
+TEST(Utf8ToWideConversion, CountsBeyondInt32AreRefusedBeforeReading)
+{
+    try {
+        Utf8ToWide(nullptr, 0x80000000ULL);
+        ADD_FAILURE() << "an oversized count must throw";
+    } catch (const CAtlException& e) {
+        EXPECT_EQ(e.m_hr, E_UNEXPECTED);
+    }
+}
+
+TEST(Utf8ToWideConversion, IllFormedBytesBecomeReplacementCharacters)
+{
+    const std::wstring wide = Utf8ToWide("a\xC3z", 3);
+    EXPECT_EQ(wide.front(), L'a');
+    EXPECT_EQ(wide.back(), L'z');
+    EXPECT_NE(wide.find(L'\xFFFD'), std::wstring::npos);
+}
+
+TEST(FieldKeyLookup, MatchesWholeUpperCaseNamesOnly)
+{
+    ASSERT_EQ(FieldKeyTable.size(), 16u);
+    for (const FieldKeyEntry& row : FieldKeyTable) {
+        const PROPERTYKEY* key = FindFieldKey(row.name);
+        ASSERT_NE(key, nullptr) << row.name;
+        EXPECT_TRUE(KeysEqual(*key, row.key)) << row.name;
+    }
+    for (const char* name : {"album", "ALBUMARTISTS", "ALBUM ", "", "TRACK", "ZZZ", " "}) {
+        EXPECT_EQ(FindFieldKey(name), nullptr) << '"' << name << '"';
+    }
+    EXPECT_TRUE(KeysEqual(*FindFieldKey("BAND"), PKEY_Music_AlbumArtist));
+}
+
+} // namespace
