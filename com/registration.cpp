@@ -15,8 +15,8 @@ public:
         if (!g_perUserRegistration) {
             return;
         }
-        LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, 0,
-                                         KEY_ALL_ACCESS, nullptr, &m_userClasses, nullptr);
+        LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                         nullptr, &m_userClasses, nullptr);
         if (status == ERROR_SUCCESS) {
             status = RegOverridePredefKey(HKEY_CLASSES_ROOT, m_userClasses);
         }
