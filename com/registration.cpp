@@ -67,6 +67,18 @@ HRESULT AtlSetPerUserRegistration(bool perUser) noexcept
     return S_OK;
 }
 
+HRESULT AtlGetModulePath(HINSTANCE module, wchar_t (&path)[MAX_PATH]) noexcept
+{
+    const DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
+    if (length == 0) {
+        return HRESULT_FROM_WIN32(GetLastError());
+    }
+    if (length == MAX_PATH) {
+        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    }
+    return S_OK;
+}
+
 HRESULT AtlCreateRegistrar(IRegistrar** registrar) noexcept
 {
     return CoCreateInstance(CLSID_Registrar, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IRegistrar),
@@ -77,14 +89,11 @@ HRESULT AtlUpdateRegistryFromResourceD(HINSTANCE module, UINT resourceId, BOOL d
                                        IRegistrar* registrar) noexcept
 {
     wchar_t path[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
-    if (length == 0) {
-        return HRESULT_FROM_WIN32(GetLastError());
+    HRESULT hr = AtlGetModulePath(module, path);
+    if (FAILED(hr)) {
+        return hr;
     }
-    if (length == MAX_PATH) {
-        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
-    }
-    HRESULT hr = registrar->AddReplacement(L"MODULE", path);
+    hr = registrar->AddReplacement(L"MODULE", path);
     if (FAILED(hr)) {
         return hr;
     }

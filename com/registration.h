@@ -27,6 +27,9 @@ private:
 HRESULT AtlGetPerUserRegistration(bool* perUser) noexcept;
 HRESULT AtlSetPerUserRegistration(bool perUser) noexcept;
 
+// The full path of `module`'s file.
+HRESULT AtlGetModulePath(HINSTANCE module, wchar_t (&path)[MAX_PATH]) noexcept;
+
 // Creates the platform's registrar (atl.dll's Registrar class).
 HRESULT AtlCreateRegistrar(IRegistrar** registrar) noexcept;
 

@@ -68,14 +68,11 @@ HRESULT AtlLoadTypeLib(HINSTANCE module, BSTR* path, ITypeLib** typeLib) noexcep
     *path = nullptr;
     *typeLib = nullptr;
     wchar_t fileName[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(module, fileName, MAX_PATH);
-    if (length == 0) {
-        return HRESULT_FROM_WIN32(GetLastError());
+    HRESULT hr = AtlGetModulePath(module, fileName);
+    if (FAILED(hr)) {
+        return hr;
     }
-    if (length == MAX_PATH) {
-        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
-    }
-    HRESULT hr = LoadTypeLib(fileName, typeLib);
+    hr = LoadTypeLib(fileName, typeLib);
     if (FAILED(hr)) {
         return hr;
     }
