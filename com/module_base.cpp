@@ -1,5 +1,9 @@
 #include "com/module_base.h"
 
+#include "com/type_library.h"
+
+#include <new>
+
 bool g_moduleInitFailed = false;
 GUID CAtlModule::m_libid = {};
 
@@ -70,12 +74,50 @@ CAtlModule::~CAtlModule()
     if (cbSize == 0) {
         return;
     }
+    while (m_pTermFuncs != nullptr) {
+        TermFuncNode* node = m_pTermFuncs;
+        m_pTermFuncs = node->next;
+        node->function(node->data);
+        delete node;
+    }
     if (m_pGIT != nullptr) {
         m_pGIT->Release();
         m_pGIT = nullptr;
     }
     DeleteCriticalSection(&m_csStaticDataInitAndTypeInfo);
     cbSize = 0;
+}
+
+HRESULT CAtlModule::AddTermFunc(TermFunction function, DWORD_PTR data) noexcept
+{
+    auto node = new (std::nothrow) TermFuncNode{function, data, nullptr};
+    if (node == nullptr) {
+        return E_OUTOFMEMORY;
+    }
+    EnterCriticalSection(&m_csStaticDataInitAndTypeInfo);
+    node->next = m_pTermFuncs;
+    m_pTermFuncs = node;
+    LeaveCriticalSection(&m_csStaticDataInitAndTypeInfo);
+    return S_OK;
+}
+
+HRESULT CAtlModule::UpdateRegistryFromResource(UINT resourceId, BOOL doRegister,
+                                               const RegMapEntry* replacements) noexcept
+{
+    IRegistrar* registrar = nullptr;
+    HRESULT hr = AtlCreateRegistrar(&registrar);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    for (auto entry = replacements; entry != nullptr && entry->key != nullptr; ++entry) {
+        registrar->AddReplacement(entry->key, entry->data);
+    }
+    hr = AddCommonRGSReplacements(registrar);
+    if (SUCCEEDED(hr)) {
+        hr = AtlUpdateRegistryFromResourceD(_AtlBaseModule.m_hInstResource, resourceId, doRegister, registrar);
+    }
+    registrar->Release();
+    return hr;
 }
 
 HRESULT CAtlModule::GetGITPtr(IGlobalInterfaceTable** git) noexcept
@@ -130,4 +172,41 @@ HRESULT AtlComModuleGetClassObject(CAtlComModule& module, REFCLSID clsid, REFIID
         return entry->classObject->QueryInterface(iid, ppv);
     }
     return CLASS_E_CLASSNOTAVAILABLE;
+}
+
+namespace {
+
+const CategoryMapEntry* CategoriesOf(const ObjectMapEntry& entry) noexcept
+{
+    return entry.categoryMap != nullptr ? entry.categoryMap() : nullptr;
+}
+
+} // namespace
+
+HRESULT AtlComModuleRegisterServer(CAtlComModule& module) noexcept
+{
+    for (auto entry = module.m_ppAutoObjMapFirst; entry != module.m_ppAutoObjMapLast; ++entry) {
+        HRESULT hr = entry->updateRegistry(TRUE);
+        if (SUCCEEDED(hr)) {
+            hr = AtlRegisterClassCategoriesHelper(*entry->clsid, CategoriesOf(*entry), TRUE);
+        }
+        if (FAILED(hr)) {
+            return hr;
+        }
+    }
+    return AtlRegisterTypeLib(module.m_hInstTypeLib);
+}
+
+HRESULT AtlComModuleUnregisterServer(CAtlComModule& module) noexcept
+{
+    for (auto entry = module.m_ppAutoObjMapFirst; entry != module.m_ppAutoObjMapLast; ++entry) {
+        HRESULT hr = AtlRegisterClassCategoriesHelper(*entry->clsid, CategoriesOf(*entry), FALSE);
+        if (SUCCEEDED(hr)) {
+            hr = entry->updateRegistry(FALSE);
+        }
+        if (FAILED(hr)) {
+            return hr;
+        }
+    }
+    return AtlUnRegisterTypeLib(module.m_hInstTypeLib);
 }

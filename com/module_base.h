@@ -4,9 +4,20 @@
 #pragma once
 
 #include "com/object_root.h"
+#include "com/registration.h"
 
 using InstanceCreator = HRESULT (*)(void* outer, REFIID iid, void** ppv) noexcept;
 using ClassObjectCreator = HRESULT (*)(void* instanceCreator, REFIID iid, void** ppv) noexcept;
+
+// One row of a class's category map; a row with type 0 ends the map.
+struct CategoryMapEntry {
+    static constexpr int End = 0;
+    static constexpr int Implemented = 1;
+    static constexpr int Required = 2;
+
+    int type;
+    const CATID* catid;
+};
 
 // One creatable class of the module.
 struct ObjectMapEntry {
@@ -17,7 +28,7 @@ struct ObjectMapEntry {
     IUnknown* classObject;
     DWORD registrationCookie;
     const wchar_t* (*objectDescription)() noexcept;
-    const void* (*categoryMap)() noexcept;
+    const CategoryMapEntry* (*categoryMap)() noexcept;
     void (*objectMain)(bool starting) noexcept;
 };
 
@@ -25,11 +36,26 @@ struct ObjectMapEntry {
 // DllMain then refuses the load.
 extern bool g_moduleInitFailed;
 
+// A function run when the module terminates, with the data it was added with.
+using TermFunction = void (*)(DWORD_PTR data) noexcept;
+struct TermFuncNode {
+    TermFunction function;
+    DWORD_PTR data;
+    TermFuncNode* next;
+};
+
+// A replaceable parameter of a registry script: %key% stands for data. A
+// list of them ends with a null key.
+struct RegMapEntry {
+    const wchar_t* key;
+    const wchar_t* data;
+};
+
 // Module record for the lock count.
 struct ModuleRecord {
     UINT cbSize = 0;
     LONG m_nLockCnt = 0;
-    void* m_pTermFuncs = nullptr;
+    TermFuncNode* m_pTermFuncs = nullptr;
     CRITICAL_SECTION m_csStaticDataInitAndTypeInfo{};
 };
 
@@ -73,6 +99,19 @@ public:
     virtual LONG Unlock() noexcept { return InterlockedDecrement(&m_nLockCnt); }
     virtual LONG GetLockCount() noexcept { return m_nLockCnt; }
     virtual HRESULT GetGITPtr(IGlobalInterfaceTable** git) noexcept;
+    // Adds the replaceable parameters every registry script of the module
+    // may use.
+    virtual HRESULT AddCommonRGSReplacements(IRegistrarBase* registrar) noexcept = 0;
+
+    // Adds `function` to the termination list; the list runs, last added
+    // first, when the module is destroyed.
+    HRESULT AddTermFunc(TermFunction function, DWORD_PTR data) noexcept;
+
+    // Runs registry script `resourceId` of this module through the
+    // platform's registrar, with `replacements` (ended by a null key) and the
+    // module's common replacements.
+    HRESULT UpdateRegistryFromResource(UINT resourceId, BOOL doRegister,
+                                       const RegMapEntry* replacements = nullptr) noexcept;
 
     static GUID m_libid;
     IGlobalInterfaceTable* m_pGIT = nullptr;
@@ -82,6 +121,13 @@ public:
 extern CAtlModule* _pAtlModule;
 extern CAtlBaseModule _AtlBaseModule;
 extern CAtlComModule _AtlComModule;
+
+// Registers every class of the object map (script, then categories) and
+// then the module's type library; the first failure stops.
+HRESULT AtlComModuleRegisterServer(CAtlComModule& module) noexcept;
+// Unregisters every class (categories, then script) and then the type
+// library; the first failure stops.
+HRESULT AtlComModuleUnregisterServer(CAtlComModule& module) noexcept;
 
 template <class T> class CAtlModuleT : public CAtlModule {
 public:
@@ -114,6 +160,30 @@ public:
     }
     HRESULT DllCanUnloadNow() noexcept { return this->GetLockCount() == 0 ? S_OK : S_FALSE; }
     HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** ppv) noexcept;
+
+    // Writes the AppID (T::UpdateRegistryAppId) first, then every class of
+    // the object map, then the type library; the first failure stops.
+    HRESULT DllRegisterServer() noexcept
+    {
+        RegistrationScope scope;
+        HRESULT hr = T::UpdateRegistryAppId(TRUE);
+        if (SUCCEEDED(hr)) {
+            hr = AtlComModuleRegisterServer(_AtlComModule);
+        }
+        return hr;
+    }
+
+    // Removes in the opposite order: the classes, the type library, then the
+    // AppID; the first failure stops.
+    HRESULT DllUnregisterServer() noexcept
+    {
+        RegistrationScope scope;
+        HRESULT hr = AtlComModuleUnregisterServer(_AtlComModule);
+        if (SUCCEEDED(hr)) {
+            hr = T::UpdateRegistryAppId(FALSE);
+        }
+        return hr;
+    }
 };
 
 // Finds the class in the object map, creating its class object on first use

@@ -26,6 +26,8 @@ public:
     COM_INTERFACE_ENTRY(IPropertyStoreCapabilities)
     END_COM_MAP()
 
+    DECLARE_REGISTRY_RESOURCEID(102)
+
     CPropertyHandler() = default;
     CPropertyHandler(const CPropertyHandler&) = delete;
     CPropertyHandler& operator=(const CPropertyHandler&) = delete;

@@ -13,6 +13,7 @@
 #include <shlwapi.h>
 #include <shobjidl.h>
 #include <thumbcache.h>
+#include <comcat.h>
 
 #ifdef _INC_PROPKEY
 #error "propkey.h has wrong identifiers for several audio keys; use the keys defined below"
@@ -62,3 +63,24 @@ QUILLBROOK_KEY(PKEY_Audio_IsVariableBitRate, 0xE6822FEE, 0x8C17, 0x4D62, 0x82, 0
 // (Declared here because mingw-w64 does not, and Wine's propsys export of the
 // same name is a stub that aborts the process.)
 HRESULT InitPropVariantFromStringVector(PCWSTR* strings, ULONG count, PROPVARIANT* value) noexcept;
+
+// The registry-script interpreter of atl.dll (the platform's registrar);
+// mingw-w64 has no atliface.h.
+inline constexpr CLSID CLSID_Registrar = {0x44EC053A, 0x400F, 0x11D0, {0x9D, 0xCD, 0x00, 0xA0, 0xC9, 0x03, 0x91, 0xD3}};
+
+struct IRegistrarBase : IUnknown {
+    STDMETHOD(AddReplacement)(LPCOLESTR key, LPCOLESTR item) = 0;
+    STDMETHOD(ClearReplacements)() = 0;
+};
+
+struct IRegistrar : IRegistrarBase {
+    STDMETHOD(ResourceRegisterSz)(LPCOLESTR resFileName, LPCOLESTR id, LPCOLESTR type) = 0;
+    STDMETHOD(ResourceUnregisterSz)(LPCOLESTR resFileName, LPCOLESTR id, LPCOLESTR type) = 0;
+    STDMETHOD(FileRegister)(LPCOLESTR fileName) = 0;
+    STDMETHOD(FileUnregister)(LPCOLESTR fileName) = 0;
+    STDMETHOD(StringRegister)(LPCOLESTR data) = 0;
+    STDMETHOD(StringUnregister)(LPCOLESTR data) = 0;
+    STDMETHOD(ResourceRegister)(LPCOLESTR resFileName, UINT id, LPCOLESTR type) = 0;
+    STDMETHOD(ResourceUnregister)(LPCOLESTR resFileName, UINT id, LPCOLESTR type) = 0;
+};
+__CRT_UUID_DECL(IRegistrar, 0x44EC053B, 0x400F, 0x11D0, 0x9D, 0xCD, 0x00, 0xA0, 0xC9, 0x03, 0x91, 0xD3)

@@ -15,3 +15,18 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* ppv)
 {
     return _AtlModule.DllGetClassObject(clsid, iid, ppv);
 }
+
+STDAPI DllRegisterServer()
+{
+    return _AtlModule.DllRegisterServer();
+}
+
+STDAPI DllUnregisterServer()
+{
+    return _AtlModule.DllUnregisterServer();
+}
+
+STDAPI DllInstall(BOOL install, LPCWSTR commandLine)
+{
+    return _AtlModule.DllInstall(install, commandLine);
+}

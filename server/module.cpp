@@ -10,8 +10,8 @@ namespace {
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 ObjectMapEntry g_objectMap[] = {
-    {&CLSID_PropertyHandler, nullptr, CreateClassObject, CPropertyHandler::CreateInstance, nullptr, 0, nullptr, nullptr,
-     nullptr},
+    {&CLSID_PropertyHandler, CPropertyHandler::UpdateRegistry, CreateClassObject, CPropertyHandler::CreateInstance,
+     nullptr, 0, nullptr, nullptr, nullptr},
 };
 
 } // namespace

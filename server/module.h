@@ -5,9 +5,26 @@
 #include "com/module_base.h"
 #include "server/identifiers.h"
 
+// Registry script resources of the module.
+inline constexpr UINT IDR_APPID = 101;
+inline constexpr UINT IDR_PROPERTYHANDLER = 102;
+inline constexpr UINT IDR_THUMBNAILPROVIDER = 103;
+
 class CQuillbrookModule : public CAtlDllModuleT<CQuillbrookModule> {
 public:
     static void InitLibId() noexcept { m_libid = LIBID_QuillbrookLib; }
+
+    // Adds "APPID", the module's AppID in registry form.
+    HRESULT AddCommonRGSReplacements(IRegistrarBase* registrar) noexcept override;
+
+    // Writes or removes the AppID key (script 101).
+    static HRESULT UpdateRegistryAppId(BOOL doRegister) noexcept;
+
+    // Registers (nonzero `install`) or unregisters; a command line of "user"
+    // in any letter case switches to the current user's registration for the
+    // rest of the process. A failed registration is undone by an
+    // unregistration.
+    HRESULT DllInstall(BOOL install, LPCWSTR commandLine) noexcept;
 };
 
 extern CQuillbrookModule _AtlModule;

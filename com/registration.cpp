@@ -1,0 +1,131 @@
+#include "com/registration.h"
+
+#include "com/module_base.h"
+
+namespace {
+
+bool g_perUserRegistration = false;
+
+// Points HKEY_CLASSES_ROOT at HKEY_CURRENT_USER\Software\Classes for this
+// process while it lives, when the per-user switch is on.
+class UserClassesOverride {
+public:
+    UserClassesOverride() noexcept
+    {
+        if (!g_perUserRegistration) {
+            return;
+        }
+        LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                         nullptr, &m_userClasses, nullptr);
+        if (status == ERROR_SUCCESS) {
+            status = RegOverridePredefKey(HKEY_CLASSES_ROOT, m_userClasses);
+        }
+        m_result = HRESULT_FROM_WIN32(status);
+    }
+    ~UserClassesOverride()
+    {
+        if (m_userClasses != nullptr) {
+            RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+            RegCloseKey(m_userClasses);
+        }
+    }
+    UserClassesOverride(const UserClassesOverride&) = delete;
+    UserClassesOverride& operator=(const UserClassesOverride&) = delete;
+
+    HRESULT Result() const noexcept { return m_result; }
+
+private:
+    HKEY m_userClasses = nullptr;
+    HRESULT m_result = S_OK;
+};
+
+} // namespace
+
+RegistrationScope::RegistrationScope() noexcept : m_locale(GetThreadLocale())
+{
+    SetThreadLocale(LOCALE_SYSTEM_DEFAULT);
+}
+
+RegistrationScope::~RegistrationScope()
+{
+    SetThreadLocale(m_locale);
+    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+}
+
+HRESULT AtlGetPerUserRegistration(bool* perUser) noexcept
+{
+    if (perUser == nullptr) {
+        return E_POINTER;
+    }
+    *perUser = g_perUserRegistration;
+    return S_OK;
+}
+
+HRESULT AtlSetPerUserRegistration(bool perUser) noexcept
+{
+    g_perUserRegistration = perUser;
+    return S_OK;
+}
+
+HRESULT AtlGetModulePath(HINSTANCE module, wchar_t (&path)[MAX_PATH]) noexcept
+{
+    const DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
+    if (length == 0) {
+        return HRESULT_FROM_WIN32(GetLastError());
+    }
+    if (length == MAX_PATH) {
+        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    }
+    return S_OK;
+}
+
+HRESULT AtlCreateRegistrar(IRegistrar** registrar) noexcept
+{
+    return CoCreateInstance(CLSID_Registrar, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IRegistrar),
+                            reinterpret_cast<void**>(registrar));
+}
+
+HRESULT AtlUpdateRegistryFromResourceD(HINSTANCE module, UINT resourceId, BOOL doRegister,
+                                       IRegistrar* registrar) noexcept
+{
+    wchar_t path[MAX_PATH];
+    HRESULT hr = AtlGetModulePath(module, path);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    hr = registrar->AddReplacement(L"MODULE", path);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    UserClassesOverride userClasses;
+    if (FAILED(userClasses.Result())) {
+        return userClasses.Result();
+    }
+    return doRegister ? registrar->ResourceRegister(path, resourceId, L"REGISTRY")
+                      : registrar->ResourceUnregister(path, resourceId, L"REGISTRY");
+}
+
+HRESULT AtlRegisterClassCategoriesHelper(REFCLSID clsid, const CategoryMapEntry* categories, BOOL doRegister) noexcept
+{
+    if (categories == nullptr) {
+        return S_OK;
+    }
+    ICatRegister* catRegister = nullptr;
+    HRESULT hr = CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER, IID_ICatRegister,
+                                  reinterpret_cast<void**>(&catRegister));
+    for (auto entry = categories; SUCCEEDED(hr) && entry->type != CategoryMapEntry::End; ++entry) {
+        CATID catid = *entry->catid;
+        const bool implemented = entry->type == CategoryMapEntry::Implemented;
+        if (doRegister) {
+            hr = implemented ? catRegister->RegisterClassImplCategories(clsid, 1, &catid)
+                             : catRegister->RegisterClassReqCategories(clsid, 1, &catid);
+        } else {
+            hr = implemented ? catRegister->UnRegisterClassImplCategories(clsid, 1, &catid)
+                             : catRegister->UnRegisterClassReqCategories(clsid, 1, &catid);
+        }
+    }
+    if (catRegister != nullptr) {
+        catRegister->Release();
+    }
+    return hr;
+}

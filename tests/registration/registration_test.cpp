@@ -1,0 +1,271 @@
+// Registration and unregistration of the built DLL. These tests change the
+// registry: they run one at a time in a Wine prefix of their own.
+#include "server/identifiers.h"
+#include "tests/support/com_helpers.h"
+#include "tests/support/loaded_server.h"
+#include "tests/support/registry_snapshot.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::wstring kMachineClasses = L"Software\\Classes\\";
+const std::wstring kAppIdKey = L"AppID\\" + GuidText(APPID_Quillbrook);
+const std::wstring kHandlerKey = L"CLSID\\" + GuidText(CLSID_PropertyHandler);
+const std::wstring kThumbnailKey = L"CLSID\\" + GuidText(CLSID_ThumbnailProvider);
+
+RegistryTree AppIdTable()
+{
+    return {{L"", L"", REG_SZ, L"Quillbrook"}};
+}
+
+RegistryTree HandlerTable(const std::wstring& module)
+{
+    return {{L"", L"", REG_SZ, L"PropertyHandler Class"},
+            {L"", L"ManualSafeSave", REG_DWORD, L"1"},
+            {L"InprocServer32", L"", REG_SZ, module},
+            {L"InprocServer32", L"ThreadingModel", REG_SZ, L"Apartment"},
+            {L"TypeLib", L"", REG_SZ, GuidText(LIBID_QuillbrookLib)}};
+}
+
+RegistryTree ThumbnailTable(const std::wstring& module)
+{
+    return {{L"", L"", REG_SZ, L"ThumbnailProvider Class"},
+            {L"InprocServer32", L"", REG_SZ, module},
+            {L"InprocServer32", L"ThreadingModel", REG_SZ, L"Apartment"},
+            {L"TypeLib", L"", REG_SZ, GuidText(LIBID_QuillbrookLib)}};
+}
+
+bool TypeLibraryLoads()
+{
+    ComPtr<ITypeLib> library;
+    return LoadRegTypeLib(LIBID_QuillbrookLib, 1, 0, 0x0409, library.Put()) == S_OK;
+}
+
+struct Registration : testing::Test {
+    // Every test starts from a registry without the module's entries.
+    void SetUp() override
+    {
+        for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+            for (const auto& key : {kAppIdKey, kHandlerKey, kThumbnailKey}) {
+                DeleteRegistryTree(root, kMachineClasses + key);
+            }
+        }
+        UnRegisterTypeLib(LIBID_QuillbrookLib, 1, 0, 0x0409, SYS_WIN64);
+    }
+
+    static RegistryTree Read(HKEY root, const std::wstring& key)
+    {
+        return ReadRegistryTree(root, kMachineClasses + key);
+    }
+
+    // The module's entries under one root: all present with the exact
+    // content, or (present false) none at all.
+    static void ExpectEntries(HKEY root, bool present, const std::wstring& module = BuiltModulePath())
+    {
+        const char* where = root == HKEY_LOCAL_MACHINE ? "machine" : "user";
+        if (!present) {
+            EXPECT_TRUE(Read(root, kAppIdKey).empty()) << where;
+            EXPECT_TRUE(Read(root, kHandlerKey).empty()) << where;
+            EXPECT_TRUE(Read(root, kThumbnailKey).empty()) << where;
+            return;
+        }
+        EXPECT_EQ(Read(root, kAppIdKey), AppIdTable()) << where;
+        EXPECT_EQ(Read(root, kHandlerKey), HandlerTable(module)) << where;
+        if (HasThumbnailClass()) {
+            EXPECT_EQ(Read(root, kThumbnailKey), ThumbnailTable(module)) << where;
+        }
+    }
+
+    // Whether the object map has its second entry (the thumbnail provider).
+    static bool HasThumbnailClass()
+    {
+        LoadedServer server;
+        ComPtr<IUnknown> factory;
+        return server.getClassObject(CLSID_ThumbnailProvider, IID_IUnknown, factory.PutVoid()) == S_OK;
+    }
+};
+
+TEST_F(Registration, PerMachineWritesExactlyTheTableAndTheTypeLibrary)
+{
+    LoadedServer server;
+    ASSERT_EQ(server.registerServer(), S_OK);
+    ExpectEntries(HKEY_LOCAL_MACHINE, true);
+    ExpectEntries(HKEY_CURRENT_USER, false);
+    EXPECT_TRUE(TypeLibraryLoads());
+}
+
+TEST_F(Registration, ThumbnailClassIsRegisteredWithItsTable)
+{
+    if (!HasThumbnailClass()) {
+        GTEST_SKIP() << "needs object-map entry 2 (the thumbnail provider)";
+    }
+    LoadedServer server;
+    ASSERT_EQ(server.registerServer(), S_OK);
+    EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, kThumbnailKey), ThumbnailTable(BuiltModulePath()));
+    ASSERT_EQ(server.unregisterServer(), S_OK);
+    EXPECT_TRUE(Read(HKEY_LOCAL_MACHINE, kThumbnailKey).empty());
+}
+
+// Script 103 run through the registrar directly, as the module runs it.
+TEST_F(Registration, ThumbnailScriptWritesAndRemovesItsClassKey)
+{
+    ComPtr<IRegistrar> registrar;
+    ASSERT_EQ(
+        CoCreateInstance(CLSID_Registrar, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IRegistrar), registrar.PutVoid()),
+        S_OK);
+    const std::wstring module = BuiltModulePath();
+    ASSERT_EQ(registrar->AddReplacement(L"MODULE", module.c_str()), S_OK);
+    ASSERT_EQ(registrar->ResourceRegister(module.c_str(), 103, L"REGISTRY"), S_OK);
+    EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, kThumbnailKey), ThumbnailTable(module));
+    ASSERT_EQ(registrar->ResourceUnregister(module.c_str(), 103, L"REGISTRY"), S_OK);
+    EXPECT_TRUE(Read(HKEY_LOCAL_MACHINE, kThumbnailKey).empty());
+    EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kMachineClasses + L"CLSID"));
+}
+
+TEST_F(Registration, UnregistrationRemovesClassesTypeLibraryAndAppIdButKeepsParents)
+{
+    LoadedServer server;
+    ASSERT_EQ(server.registerServer(), S_OK);
+    ASSERT_EQ(server.unregisterServer(), S_OK);
+    ExpectEntries(HKEY_LOCAL_MACHINE, false);
+    EXPECT_FALSE(TypeLibraryLoads());
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kMachineClasses + L"TypeLib\\" + GuidText(LIBID_QuillbrookLib)));
+    EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kMachineClasses + L"AppID"));
+    EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kMachineClasses + L"CLSID"));
+}
+
+TEST_F(Registration, InstallForUserInAnyLetterCaseWritesOnlyTheUsersClasses)
+{
+    for (const wchar_t* commandLine : {L"user", L"USER", L"User"}) {
+        SCOPED_TRACE(Narrow(commandLine));
+        SetUp();
+        LoadedServer server; // a fresh load: the per-user switch starts off
+        ASSERT_EQ(server.install(TRUE, commandLine), S_OK);
+        ExpectEntries(HKEY_CURRENT_USER, true);
+        ExpectEntries(HKEY_LOCAL_MACHINE, false);
+        EXPECT_TRUE(TypeLibraryLoads());
+        EXPECT_TRUE(RegistryKeyExists(HKEY_CURRENT_USER, kMachineClasses + L"CLSID"));
+
+        // The switch stays on: a later plain registration also goes to the user.
+        ASSERT_EQ(server.registerServer(), S_OK);
+        ExpectEntries(HKEY_LOCAL_MACHINE, false);
+
+        ASSERT_EQ(server.install(FALSE, commandLine), S_OK);
+        ExpectEntries(HKEY_CURRENT_USER, false);
+        EXPECT_FALSE(TypeLibraryLoads());
+        EXPECT_TRUE(RegistryKeyExists(HKEY_CURRENT_USER, kMachineClasses + L"AppID"));
+        EXPECT_TRUE(RegistryKeyExists(HKEY_CURRENT_USER, kMachineClasses + L"CLSID"));
+    }
+}
+
+TEST_F(Registration, InstallWithAnythingButUserRegistersPerMachine)
+{
+    for (const wchar_t* commandLine : {L"users", L"user ", L"", static_cast<const wchar_t*>(nullptr)}) {
+        SCOPED_TRACE(testing::Message() << "command line " << (commandLine ? Narrow(commandLine) : "null"));
+        SetUp();
+        LoadedServer server;
+        ASSERT_EQ(server.install(TRUE, commandLine), S_OK);
+        ExpectEntries(HKEY_LOCAL_MACHINE, true);
+        ExpectEntries(HKEY_CURRENT_USER, false);
+        ASSERT_EQ(server.install(FALSE, commandLine), S_OK);
+        ExpectEntries(HKEY_LOCAL_MACHINE, false);
+    }
+}
+
+// A copy of the module whose type library resource is not a type library:
+// registration writes the AppID and the classes, then fails at the type
+// library.
+std::wstring ModuleWithBrokenTypeLibrary()
+{
+    const std::wstring copy = ScratchDir() + L"\\broken-typelib.dll";
+    CopyFixture(BuiltModulePath(), copy);
+    HANDLE update = BeginUpdateResourceW(copy.c_str(), FALSE);
+    EXPECT_NE(update, nullptr);
+    char garbage[] = "not a type library";
+    EXPECT_TRUE(UpdateResourceW(update, L"TYPELIB", MAKEINTRESOURCEW(1), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+                                garbage, sizeof(garbage)));
+    EXPECT_TRUE(EndUpdateResourceW(update, FALSE));
+    ComPtr<ITypeLib> library;
+    EXPECT_TRUE(FAILED(LoadTypeLibEx(copy.c_str(), REGKIND_NONE, library.Put())));
+    return copy;
+}
+
+TEST_F(Registration, FailedInstallIsUndoneByUnregistration)
+{
+    const std::wstring copy = ModuleWithBrokenTypeLibrary();
+    HRESULT plainResult = S_OK;
+    {
+        LoadedServer server(copy);
+        plainResult = server.registerServer();
+        EXPECT_TRUE(FAILED(plainResult));
+        EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, kHandlerKey), HandlerTable(copy)) << "registration is not rolled back";
+    }
+    SetUp();
+    LoadedServer server(copy);
+    EXPECT_EQ(server.install(TRUE, nullptr), plainResult);
+    EXPECT_TRUE(Read(HKEY_LOCAL_MACHINE, kHandlerKey).empty()) << "the unregistration removed the class";
+    // The unregistration itself stops at the missing type library, before
+    // the AppID.
+    EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, kAppIdKey), AppIdTable());
+}
+
+DWORD RunRegsvr32(const std::wstring& arguments)
+{
+    std::wstring commandLine = L"regsvr32.exe " + arguments + L" \"" + BuiltModulePath() + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        ADD_FAILURE() << "cannot start regsvr32";
+        return ~0u;
+    }
+    WaitForSingleObject(process.hProcess, 120000);
+    DWORD exitCode = ~0u;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return exitCode;
+}
+
+TEST_F(Registration, Regsvr32RegistersAndUnregistersPerMachineAndPerUser)
+{
+    ASSERT_EQ(RunRegsvr32(L"/s"), 0u);
+    ExpectEntries(HKEY_LOCAL_MACHINE, true);
+    EXPECT_TRUE(TypeLibraryLoads());
+    ASSERT_EQ(RunRegsvr32(L"/u /s"), 0u);
+    ExpectEntries(HKEY_LOCAL_MACHINE, false);
+    EXPECT_FALSE(TypeLibraryLoads());
+
+    ASSERT_EQ(RunRegsvr32(L"/n /i:user /s"), 0u);
+    ExpectEntries(HKEY_CURRENT_USER, true);
+    ExpectEntries(HKEY_LOCAL_MACHINE, false);
+    ASSERT_EQ(RunRegsvr32(L"/u /n /i:user /s"), 0u);
+    ExpectEntries(HKEY_CURRENT_USER, false);
+}
+
+TEST_F(Registration, RegisteredPropertyHandlerWorksThroughCoCreateInstance)
+{
+    {
+        LoadedServer server;
+        ASSERT_EQ(server.registerServer(), S_OK);
+    }
+    ComPtr<IInitializeWithStream> init;
+    ASSERT_EQ(CoCreateInstance(CLSID_PropertyHandler, nullptr, CLSCTX_INPROC_SERVER, IID_IInitializeWithStream,
+                               init.PutVoid()),
+              S_OK);
+    ComPtr<IStream> stream;
+    ASSERT_EQ(SHCreateStreamOnFileEx(FixturePath(L"plain.flac").c_str(), STGM_READ | STGM_SHARE_DENY_WRITE,
+                                     FILE_ATTRIBUTE_NORMAL, FALSE, nullptr, stream.Put()),
+              S_OK);
+    ASSERT_EQ(init->Initialize(stream.Get(), STGM_READ), S_OK);
+    auto store = init.As<IPropertyStore>();
+    ASSERT_TRUE(store);
+    PropVariant rate;
+    ASSERT_EQ(store->GetValue(PKEY_Audio_SampleRate, &rate), S_OK);
+    EXPECT_EQ(rate->vt, VT_UI4);
+    EXPECT_EQ(rate->ulVal, 44100u) << "plain.flac is encoded at 44100 Hz";
+}
+
+} // namespace
