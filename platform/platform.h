@@ -13,6 +13,7 @@
 #include <shlwapi.h>
 #include <shobjidl.h>
 #include <thumbcache.h>
+#include <wincodec.h>
 
 #ifdef _INC_PROPKEY
 #error "propkey.h has wrong identifiers for several audio keys; use the keys defined below"
