@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 namespace {
 
 constexpr Pixel red = 0xFFFF0000;
@@ -53,18 +55,21 @@ Thumbnail ThumbnailOfPicture(const Bytes& picture, UINT cx)
     return TakeThumbnail(provider.Get(), cx);
 }
 
-// Expects the colours of the four quadrants at their centres.
-void ExpectQuadrants(const Image& image, Pixel topLeft, Pixel topRight, Pixel bottomLeft, Pixel bottomRight,
-                     int tolerance)
+// Expects a thumbnail of `width` x `height` whose four quadrants have the
+// given colours (top left, top right, bottom left, bottom right) at their
+// centres.
+void ExpectQuadrantThumbnail(const Thumbnail& thumbnail, UINT width, UINT height, const std::array<Pixel, 4>& colours,
+                             int tolerance)
 {
-    const UINT left = image.width / 4;
-    const UINT right = image.width * 3 / 4;
-    const UINT top = image.height / 4;
-    const UINT bottom = image.height * 3 / 4;
-    EXPECT_PRED3(ColourNear, image.At(left, top), topLeft, tolerance);
-    EXPECT_PRED3(ColourNear, image.At(right, top), topRight, tolerance);
-    EXPECT_PRED3(ColourNear, image.At(left, bottom), bottomLeft, tolerance);
-    EXPECT_PRED3(ColourNear, image.At(right, bottom), bottomRight, tolerance);
+    ASSERT_EQ(thumbnail.result, S_OK);
+    const Image& image = thumbnail.image;
+    ASSERT_EQ(image.width, width);
+    ASSERT_EQ(image.height, height);
+    const UINT xs[] = {width / 4, width * 3 / 4};
+    const UINT ys[] = {height / 4, height * 3 / 4};
+    for (std::size_t i = 0; i < colours.size(); ++i) {
+        EXPECT_PRED3(ColourNear, image.At(xs[i % 2], ys[i / 2]), colours[i], tolerance) << "quadrant " << i;
+    }
 }
 
 TEST(ThumbnailImage, PngWithAlphaComesBackPixelForPixelAtItsOwnSize)
@@ -90,19 +95,12 @@ TEST(ThumbnailImage, OpaquePngIsScaledToFitKeepingItsAspectRatio)
     const Bytes landscape =
         EncodeImage(Quadrants(64, 32, red, green, blue, white), GUID_ContainerFormatPng, GUID_WICPixelFormat24bppBGR);
     const Thumbnail small = ThumbnailOfPicture(landscape, 16);
-    ASSERT_EQ(small.result, S_OK);
+    ExpectQuadrantThumbnail(small, 16, 8, {red, green, blue, white}, 2);
     EXPECT_EQ(small.alpha, WTSAT_RGB);
-    ASSERT_EQ(small.image.width, 16u);
-    ASSERT_EQ(small.image.height, 8u);
-    ExpectQuadrants(small.image, red, green, blue, white, 2);
 
     const Bytes portrait =
         EncodeImage(Quadrants(20, 40, green, red, white, blue), GUID_ContainerFormatPng, GUID_WICPixelFormat24bppBGR);
-    const Thumbnail tall = ThumbnailOfPicture(portrait, 10);
-    ASSERT_EQ(tall.result, S_OK);
-    ASSERT_EQ(tall.image.width, 5u);
-    ASSERT_EQ(tall.image.height, 10u);
-    ExpectQuadrants(tall.image, green, red, white, blue, 2);
+    ExpectQuadrantThumbnail(ThumbnailOfPicture(portrait, 10), 5, 10, {green, red, white, blue}, 2);
 }
 
 TEST(ThumbnailImage, JpegPictureGivesAnOpaqueThumbnail)
@@ -113,11 +111,8 @@ TEST(ThumbnailImage, JpegPictureGivesAnOpaqueThumbnail)
     ASSERT_EQ(jpeg[0], 0xFF);
     ASSERT_EQ(jpeg[1], 0xD8);
     const Thumbnail thumbnail = ThumbnailOfPicture(jpeg, 32);
-    ASSERT_EQ(thumbnail.result, S_OK);
+    ExpectQuadrantThumbnail(thumbnail, 32, 32, {red, green, blue, white}, 24);
     EXPECT_EQ(thumbnail.alpha, WTSAT_RGB);
-    ASSERT_EQ(thumbnail.image.width, 32u);
-    ASSERT_EQ(thumbnail.image.height, 32u);
-    ExpectQuadrants(thumbnail.image, red, green, blue, white, 24);
 }
 
 TEST(ThumbnailImage, LinkInsteadOfImageFailsWithThePhotoProvidersCode)
@@ -182,20 +177,12 @@ struct ThumbnailOfFile : testing::Test {
 
 TEST_F(ThumbnailOfFile, CoverAttachedByMetaflacIsScaledToTheRequestedSize)
 {
-    const Thumbnail thumbnail = Of(L"cover.flac", 32);
-    ASSERT_EQ(thumbnail.result, S_OK);
-    ASSERT_EQ(thumbnail.image.width, 32u);
-    ASSERT_EQ(thumbnail.image.height, 24u);
-    ExpectQuadrants(thumbnail.image, red, green, blue, white, 2);
+    ExpectQuadrantThumbnail(Of(L"cover.flac", 32), 32, 24, {red, green, blue, white}, 2);
 }
 
 TEST_F(ThumbnailOfFile, BackCoverBeforeFrontCoverIsTheOneShown)
 {
-    const Thumbnail thumbnail = Of(L"two-covers.flac", 20);
-    ASSERT_EQ(thumbnail.result, S_OK);
-    ASSERT_EQ(thumbnail.image.width, 20u);
-    ASSERT_EQ(thumbnail.image.height, 20u);
-    ExpectQuadrants(thumbnail.image, blue, blue, blue, blue, 2);
+    ExpectQuadrantThumbnail(Of(L"two-covers.flac", 20), 20, 20, {blue, blue, blue, blue}, 2);
 }
 
 TEST_F(ThumbnailOfFile, FileWithoutCoverHasNoThumbnail)
