@@ -14,6 +14,7 @@
 #include <shobjidl.h>
 #include <thumbcache.h>
 #include <comcat.h>
+#include <wincodec.h>
 
 #ifdef _INC_PROPKEY
 #error "propkey.h has wrong identifiers for several audio keys; use the keys defined below"

@@ -2,6 +2,7 @@
 
 #include "com/class_factory.h"
 #include "handler/property_handler.h"
+#include "thumbnail/thumbnail_provider.h"
 
 #include <iterator>
 
@@ -12,6 +13,8 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;
 ObjectMapEntry g_objectMap[] = {
     {&CLSID_PropertyHandler, CPropertyHandler::UpdateRegistry, CreateClassObject, CPropertyHandler::CreateInstance,
      nullptr, 0, nullptr, nullptr, nullptr},
+    {&CLSID_ThumbnailProvider, CThumbnailProvider::UpdateRegistry, CreateClassObject,
+     CThumbnailProvider::CreateInstance, nullptr, 0, nullptr, nullptr, nullptr},
 };
 
 } // namespace

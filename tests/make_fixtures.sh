@@ -54,5 +54,18 @@ metaflac --remove-all-tags \
     --set-tag="TITLE=" --set-tag="title=Second Title" --set-tag="ARTIST=" --set-tag="ARTIST=Solo" \
     --set-tag="TRACKNUMBER=3/12" --set-tag="DATE=2007-09-17" --set-tag="RATING=4294967296" \
     --set-tag="MYFIELD=kept" fallback.flac
+# Covers attached by metaflac. cover.png has four solid quadrants (red, green
+# / blue, white); two-covers.flac holds a solid blue back cover before a solid
+# red front cover. ImageMagick by full path: another `convert` may come first.
+im=/usr/bin/convert
+"$im" \( -size 32x24 xc:'#FF0000' xc:'#00FF00' +append \) \
+    \( -size 32x24 xc:'#0000FF' xc:'#FFFFFF' +append \) -append cover.png
+"$im" -size 40x40 xc:'#0000FF' back.png
+"$im" -size 40x40 xc:'#FF0000' front.png
+encode cover.flac tone.raw 44100 2
+metaflac --import-picture-from="3||||cover.png" cover.flac
+encode two-covers.flac tone.raw 44100 2
+metaflac --import-picture-from="4||||back.png" two-covers.flac
+metaflac --import-picture-from="3||||front.png" two-covers.flac
 
 rm -f tone.raw tone-mono.raw

@@ -1,0 +1,151 @@
+#include "tests/thumbnail/recording_photo_provider.h"
+
+#include "thumbnail/photo_thumbnail_clsid.h"
+
+#include <new>
+
+namespace {
+
+RecordingBehaviour g_behaviour;
+RecordedCalls g_calls;
+LONG g_liveObjects = 0;
+
+class RecordingObject final : public IInitializeWithStream, public IThumbnailProvider {
+public:
+    RecordingObject() { ++g_liveObjects; }
+    ~RecordingObject()
+    {
+        if (m_stream != nullptr) {
+            m_stream->Release();
+        }
+        --g_liveObjects;
+    }
+    RecordingObject(const RecordingObject&) = delete;
+    RecordingObject& operator=(const RecordingObject&) = delete;
+
+    STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override
+    {
+        *ppv = nullptr;
+        if (iid == IID_IUnknown) {
+            *ppv = static_cast<IInitializeWithStream*>(this);
+        } else if (iid == IID_IInitializeWithStream && g_behaviour.offersInitializeWithStream) {
+            *ppv = static_cast<IInitializeWithStream*>(this);
+        } else if (iid == __uuidof(IThumbnailProvider) && g_behaviour.offersThumbnailProvider) {
+            *ppv = static_cast<IThumbnailProvider*>(this);
+        } else {
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    STDMETHOD_(ULONG, AddRef)() override { return static_cast<ULONG>(++m_refs); }
+    STDMETHOD_(ULONG, Release)() override
+    {
+        const LONG count = --m_refs;
+        if (count == 0) {
+            delete this;
+        }
+        return static_cast<ULONG>(count);
+    }
+
+    // Reads everything the stream holds and keeps a reference to it, as a
+    // provider that decodes lazily would.
+    STDMETHOD(Initialize)(IStream* stream, DWORD mode) override
+    {
+        ++g_calls.initializeCalls;
+        g_calls.mode = mode;
+        g_calls.bytes.clear();
+        std::uint8_t buffer[4096];
+        ULONG got = 0;
+        while (SUCCEEDED(stream->Read(buffer, sizeof(buffer), &got)) && got != 0) {
+            g_calls.bytes.insert(g_calls.bytes.end(), buffer, buffer + got);
+        }
+        if (FAILED(g_behaviour.initializeResult)) {
+            return g_behaviour.initializeResult;
+        }
+        stream->AddRef();
+        m_stream = stream;
+        return g_behaviour.initializeResult;
+    }
+
+    STDMETHOD(GetThumbnail)(UINT cx, HBITMAP* bitmap, WTS_ALPHATYPE* alpha) override
+    {
+        ++g_calls.thumbnailCalls;
+        g_calls.cx = cx;
+        *bitmap = g_behaviour.thumbnailBitmap;
+        *alpha = g_behaviour.thumbnailAlpha;
+        return g_behaviour.thumbnailResult;
+    }
+
+private:
+    LONG m_refs = 1;
+    IStream* m_stream = nullptr;
+};
+
+class RecordingFactory final : public IClassFactory {
+public:
+    STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override
+    {
+        *ppv = nullptr;
+        if (iid != IID_IUnknown && iid != IID_IClassFactory) {
+            return E_NOINTERFACE;
+        }
+        *ppv = static_cast<IClassFactory*>(this);
+        return S_OK;
+    }
+    STDMETHOD_(ULONG, AddRef)() override { return 2; }
+    STDMETHOD_(ULONG, Release)() override { return 1; }
+    STDMETHOD(CreateInstance)(IUnknown* outer, REFIID iid, void** ppv) override
+    {
+        *ppv = nullptr;
+        if (outer != nullptr) {
+            return CLASS_E_NOAGGREGATION;
+        }
+        if (FAILED(g_behaviour.createResult)) {
+            return g_behaviour.createResult;
+        }
+        auto* object = new (std::nothrow) RecordingObject();
+        if (object == nullptr) {
+            return E_OUTOFMEMORY;
+        }
+        ++g_calls.created;
+        const HRESULT hr = object->QueryInterface(iid, ppv);
+        object->Release();
+        return hr;
+    }
+    STDMETHOD(LockServer)(BOOL) override { return S_OK; }
+};
+
+RecordingFactory g_factory;
+
+} // namespace
+
+RecordingPhotoProvider::RecordingPhotoProvider(const RecordingBehaviour& behaviour)
+{
+    g_behaviour = behaviour;
+    g_calls = {};
+    m_registration = CoRegisterClassObject(CLSID_PhotoThumbnailProvider, &g_factory, CLSCTX_INPROC_SERVER,
+                                           REGCLS_MULTIPLEUSE, &m_cookie);
+}
+
+RecordingPhotoProvider::~RecordingPhotoProvider()
+{
+    if (SUCCEEDED(m_registration)) {
+        CoRevokeClassObject(m_cookie);
+    }
+}
+
+RecordingBehaviour& RecordingPhotoProvider::Behaviour()
+{
+    return g_behaviour;
+}
+
+const RecordedCalls& RecordingPhotoProvider::Calls() const
+{
+    return g_calls;
+}
+
+LONG RecordingPhotoProvider::LiveObjects()
+{
+    return g_liveObjects;
+}
