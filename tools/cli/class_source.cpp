@@ -1,0 +1,46 @@
+#include "tools/cli/class_source.h"
+
+ClassSource::~ClassSource()
+{
+    if (m_module != nullptr) {
+        FreeLibrary(m_module);
+    }
+}
+
+HRESULT ClassSource::Load(const std::wstring& dllPath)
+{
+    if (dllPath.empty()) {
+        return S_OK;
+    }
+    m_module = LoadLibraryExW(dllPath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (m_module == nullptr) {
+        return HRESULT_FROM_WIN32(GetLastError());
+    }
+    m_getClassObject = reinterpret_cast<decltype(m_getClassObject)>(
+        reinterpret_cast<void (*)()>(GetProcAddress(m_module, "DllGetClassObject")));
+    return m_getClassObject != nullptr ? S_OK : HRESULT_FROM_WIN32(GetLastError());
+}
+
+HRESULT ClassSource::Create(REFCLSID clsid, REFIID iid, void** object) const
+{
+    *object = nullptr;
+    if (m_getClassObject == nullptr) {
+        return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, object);
+    }
+    IClassFactory* factory = nullptr;
+    HRESULT hr = m_getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+    if (SUCCEEDED(hr)) {
+        hr = factory->CreateInstance(nullptr, iid, object);
+        factory->Release();
+    }
+    return hr;
+}
+
+std::wstring DefaultModulePath()
+{
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring result(path, length);
+    const std::size_t slash = result.find_last_of(L"\\/");
+    return result.substr(0, slash == std::wstring::npos ? 0 : slash + 1) + L"quillbrook.dll";
+}

@@ -1,0 +1,405 @@
+// quillbrook-cli: shows and edits the properties of FLAC files and writes
+// their thumbnails, through quillbrook.dll's COM classes as Explorer uses them.
+#include "server/identifiers.h"
+#include "tools/cli/class_source.h"
+#include "tools/cli/png_writer.h"
+#include "tools/cli/property_names.h"
+#include "tools/cli/value_text.h"
+#include "tools/safe_save/safe_save_stream.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* Usage = "usage: quillbrook-cli [--dll PATH] [--json] COMMAND ...\n"
+                              "  show FILE...                  the properties of each file\n"
+                              "  set FILE NAME=VALUE...        change tags (lists: \"a; b\")\n"
+                              "  clear FILE NAME...            remove tags\n"
+                              "  thumbnail FILE OUT.png [--size N]\n"
+                              "  register [--user]             register quillbrook.dll\n"
+                              "  unregister [--user]\n"
+                              "NAME is a property name such as System.Music.Artist, or an alias:\n"
+                              "  title artist album albumartist year track disc genre composer\n"
+                              "  conductor rating copyright publisher comment\n";
+
+void Out(const std::string& text)
+{
+    std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+void Err(const std::string& text)
+{
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
+}
+
+std::string Hex(HRESULT hr)
+{
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "0x%08lX", static_cast<unsigned long>(hr));
+    return buffer;
+}
+
+std::string SystemText(HRESULT hr)
+{
+    wchar_t* text = nullptr;
+    const DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring message = length != 0 && text != nullptr ? std::wstring(text, length) : L"";
+    LocalFree(text);
+    while (!message.empty() &&
+           (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' ' || message.back() == L'.')) {
+        message.pop_back();
+    }
+    return message.empty() ? "unknown error" : Utf8(message);
+}
+
+// One line: what failed, the code and the system's text for it.
+HRESULT Fail(const std::wstring& subject, const std::string& what, HRESULT hr)
+{
+    Err("quillbrook-cli: " + (subject.empty() ? "" : Utf8(subject) + ": ") + what + " (" + Hex(hr) + ": " +
+        SystemText(hr) + ")\n");
+    return hr;
+}
+
+bool IsNotFound(HRESULT hr)
+{
+    return hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) || hr == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND) ||
+           hr == STG_E_FILENOTFOUND || hr == STG_E_PATHNOTFOUND;
+}
+
+// Why opening a file failed, in words.
+std::string OpenFailure(HRESULT hr, bool forWriting)
+{
+    if (IsNotFound(hr)) {
+        return "file not found";
+    }
+    if (forWriting && (hr == E_ACCESSDENIED || hr == STG_E_ACCESSDENIED || hr == STG_E_SHAREVIOLATION ||
+                       hr == HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION))) {
+        return "cannot be opened for writing (read-only or in use)";
+    }
+    return "cannot be opened";
+}
+
+class Program {
+public:
+    int Run(std::vector<std::wstring> args);
+
+private:
+    HRESULT OpenHandler(const std::wstring& file, IStream* stream, IPropertyStore** store);
+    HRESULT Show(const std::wstring& file);
+    HRESULT Change(const std::wstring& file, const std::vector<std::wstring>& items, bool clear);
+    HRESULT Thumbnail(const std::wstring& file, const std::wstring& out, UINT size);
+    HRESULT Register(bool doRegister, bool perUser);
+
+    ClassSource m_classes;
+    std::wstring m_dllPath;
+    bool m_json = false;
+    bool m_firstJson = true;
+};
+
+HRESULT Program::OpenHandler(const std::wstring& file, IStream* stream, IPropertyStore** store)
+{
+    *store = nullptr;
+    IInitializeWithStream* init = nullptr;
+    HRESULT hr = m_classes.Create(CLSID_PropertyHandler, IID_IInitializeWithStream, reinterpret_cast<void**>(&init));
+    if (FAILED(hr)) {
+        return Fail(file, "the property handler is not available (register it, or give --dll)", hr);
+    }
+    hr = init->Initialize(stream, STGM_READWRITE);
+    if (SUCCEEDED(hr)) {
+        hr = init->QueryInterface(IID_IPropertyStore, reinterpret_cast<void**>(store));
+    } else {
+        Fail(file, "not a FLAC file, or its metadata is damaged", hr);
+    }
+    init->Release();
+    return hr;
+}
+
+HRESULT Program::Show(const std::wstring& file)
+{
+    IStream* stream = nullptr;
+    HRESULT hr = SHCreateStreamOnFileEx(file.c_str(), STGM_READ | STGM_SHARE_DENY_WRITE, FILE_ATTRIBUTE_NORMAL, FALSE,
+                                        nullptr, &stream);
+    if (FAILED(hr)) {
+        return Fail(file, OpenFailure(hr, false), hr);
+    }
+    IPropertyStore* store = nullptr;
+    hr = OpenHandler(file, stream, &store);
+    stream->Release();
+    if (FAILED(hr)) {
+        return hr;
+    }
+    DWORD count = 0;
+    store->GetCount(&count);
+    std::string json =
+        (m_firstJson ? "" : ",\n") + std::string("  {\"file\": ") + JsonString(file) + ", \"properties\": {";
+    if (!m_json) {
+        Out(Utf8(file) + "\n");
+    }
+    for (DWORD i = 0; i < count; ++i) {
+        PROPERTYKEY key{};
+        if (FAILED(store->GetAt(i, &key))) {
+            continue;
+        }
+        PROPVARIANT value;
+        PropVariantInit(&value);
+        if (FAILED(store->GetValue(key, &value))) {
+            continue;
+        }
+        const PropertyName* known = FindProperty(key);
+        const std::wstring name = CanonicalName(key);
+        if (m_json) {
+            json += (i != 0 ? ", " : "") + JsonString(name) + ": " + JsonValue(value);
+        } else if (value.vt != VT_EMPTY) {
+            Out("  " + Utf8(name) + ": " + Utf8(DisplayText(value, known ? known->kind : ValueKind::Text)) + "\n");
+        }
+        PropVariantClear(&value);
+    }
+    store->Release();
+    if (m_json) {
+        Out(json + "}}");
+        m_firstJson = false;
+    }
+    return S_OK;
+}
+
+HRESULT Program::Change(const std::wstring& file, const std::vector<std::wstring>& items, bool clear)
+{
+    // Everything is checked before the file is opened, so bad input never
+    // touches it.
+    struct Change {
+        const PropertyName* property;
+        PROPVARIANT value;
+    };
+    std::vector<Change> changes;
+    HRESULT hr = S_OK;
+    for (const std::wstring& item : items) {
+        const std::size_t equals = clear ? std::wstring::npos : item.find(L'=');
+        if (!clear && equals == std::wstring::npos) {
+            hr = Fail(file, "expected NAME=VALUE, got \"" + Utf8(item) + "\"", E_INVALIDARG);
+            break;
+        }
+        const std::wstring name = clear ? item : item.substr(0, equals);
+        const PropertyName* property = FindProperty(name);
+        if (property == nullptr) {
+            hr = Fail(file, "unknown property name \"" + Utf8(name) + "\"", E_INVALIDARG);
+            break;
+        }
+        Change change{property, {}};
+        PropVariantInit(&change.value);
+        if (!clear && !ParseTypedValue(item.substr(equals + 1), property->kind, &change.value)) {
+            const bool readOnly = property->kind == ValueKind::Duration || property->kind == ValueKind::BitRate ||
+                                  property->kind == ValueKind::Flag;
+            hr = readOnly ? Fail(file, Utf8(property->canonical) + " cannot be changed",
+                                 HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED))
+                          : Fail(file,
+                                 "\"" + Utf8(item.substr(equals + 1)) + "\" is not a valid value for " +
+                                     Utf8(property->canonical) + " (it takes a whole number)",
+                                 E_INVALIDARG);
+            break;
+        }
+        changes.push_back(change);
+    }
+
+    SafeSaveStream* stream = nullptr;
+    if (SUCCEEDED(hr)) {
+        hr = SafeSaveStream::Open(file, &stream);
+        if (FAILED(hr)) {
+            Fail(file, OpenFailure(hr, true), hr);
+        }
+    }
+    IPropertyStore* store = nullptr;
+    if (SUCCEEDED(hr)) {
+        hr = OpenHandler(file, stream, &store);
+    }
+    if (SUCCEEDED(hr)) {
+        IPropertyStoreCapabilities* capabilities = nullptr;
+        store->QueryInterface(IID_IPropertyStoreCapabilities, reinterpret_cast<void**>(&capabilities));
+        for (const Change& change : changes) {
+            if (capabilities != nullptr && capabilities->IsPropertyWritable(change.property->key) != S_OK) {
+                hr = Fail(file, Utf8(change.property->canonical) + " cannot be changed",
+                          HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED));
+                break;
+            }
+            hr = store->SetValue(change.property->key, change.value);
+            if (FAILED(hr)) {
+                Fail(file, "cannot set " + Utf8(change.property->canonical), hr);
+                break;
+            }
+        }
+        if (capabilities != nullptr) {
+            capabilities->Release();
+        }
+    }
+    if (SUCCEEDED(hr)) {
+        hr = store->Commit();
+        if (FAILED(hr)) {
+            Fail(file, "the changes could not be written; the file is unchanged or was rewritten whole", hr);
+        }
+    }
+    if (store != nullptr) {
+        store->Release();
+    }
+    if (stream != nullptr) {
+        stream->Release();
+    }
+    for (Change& change : changes) {
+        PropVariantClear(&change.value);
+    }
+    return hr;
+}
+
+HRESULT Program::Thumbnail(const std::wstring& file, const std::wstring& out, UINT size)
+{
+    IStream* stream = nullptr;
+    HRESULT hr = SHCreateStreamOnFileEx(file.c_str(), STGM_READ | STGM_SHARE_DENY_WRITE, FILE_ATTRIBUTE_NORMAL, FALSE,
+                                        nullptr, &stream);
+    if (FAILED(hr)) {
+        return Fail(file, OpenFailure(hr, false), hr);
+    }
+    IInitializeWithStream* init = nullptr;
+    hr = m_classes.Create(CLSID_ThumbnailProvider, IID_IInitializeWithStream, reinterpret_cast<void**>(&init));
+    if (FAILED(hr)) {
+        stream->Release();
+        return Fail(file, "the thumbnail provider is not available (register it, or give --dll)", hr);
+    }
+    hr = init->Initialize(stream, STGM_READ);
+    stream->Release();
+    IThumbnailProvider* provider = nullptr;
+    if (FAILED(hr)) {
+        Fail(file, "not a FLAC file, or its picture cannot be read", hr);
+    } else {
+        hr = init->QueryInterface(__uuidof(IThumbnailProvider), reinterpret_cast<void**>(&provider));
+    }
+    init->Release();
+    HBITMAP bitmap = nullptr;
+    WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
+    if (SUCCEEDED(hr)) {
+        hr = provider->GetThumbnail(size, &bitmap, &alpha);
+        provider->Release();
+        if (FAILED(hr)) {
+            Fail(file, "no thumbnail (the file has no embedded picture it can show)", hr);
+        }
+    }
+    if (SUCCEEDED(hr)) {
+        hr = SaveBitmapAsPng(bitmap, alpha == WTSAT_ARGB, out);
+        DeleteObject(bitmap);
+        if (FAILED(hr)) {
+            Fail(out, "cannot write the PNG file", hr);
+        } else if (!m_json) {
+            Out(Utf8(file) + ": thumbnail written to " + Utf8(out) + "\n");
+        }
+    }
+    return hr;
+}
+
+HRESULT Program::Register(bool doRegister, bool perUser)
+{
+    const std::wstring path = m_dllPath.empty() ? DefaultModulePath() : m_dllPath;
+    HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (module == nullptr) {
+        const HRESULT hr = HRESULT_FROM_WIN32(GetLastError());
+        return Fail(path, "cannot load the module", hr);
+    }
+    HRESULT hr;
+    if (perUser) {
+        auto install = reinterpret_cast<HRESULT(WINAPI*)(BOOL, PCWSTR)>(
+            reinterpret_cast<void (*)()>(GetProcAddress(module, "DllInstall")));
+        hr = install != nullptr ? install(doRegister, L"user") : HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+    } else {
+        auto entry = reinterpret_cast<HRESULT(WINAPI*)()>(reinterpret_cast<void (*)()>(
+            GetProcAddress(module, doRegister ? "DllRegisterServer" : "DllUnregisterServer")));
+        hr = entry != nullptr ? entry() : HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+    }
+    FreeLibrary(module);
+    if (FAILED(hr)) {
+        return Fail(path, doRegister ? "registration failed" : "unregistration failed", hr);
+    }
+    Out(Utf8(path) + (doRegister ? ": registered" : ": unregistered") + (perUser ? " for the current user\n" : "\n"));
+    return S_OK;
+}
+
+int Program::Run(std::vector<std::wstring> args)
+{
+    while (!args.empty() && args.front().starts_with(L"--")) {
+        if (args.front() == L"--json") {
+            m_json = true;
+            args.erase(args.begin());
+        } else if (args.front() == L"--dll" && args.size() >= 2) {
+            m_dllPath = args[1];
+            args.erase(args.begin(), args.begin() + 2);
+        } else {
+            break;
+        }
+    }
+    if (args.empty()) {
+        Err(Usage);
+        return 2;
+    }
+    const std::wstring command = args.front();
+    args.erase(args.begin());
+
+    if (command == L"register" || command == L"unregister") {
+        const bool perUser = !args.empty() && args[0] == L"--user";
+        return FAILED(Register(command == L"register", perUser)) ? 1 : 0;
+    }
+    const HRESULT loaded = m_classes.Load(m_dllPath);
+    if (FAILED(loaded)) {
+        Fail(m_dllPath, "cannot load the module", loaded);
+        return 1;
+    }
+    if (command == L"show" && !args.empty()) {
+        int failures = 0;
+        if (m_json) {
+            Out("[\n");
+        }
+        for (std::size_t i = 0; i < args.size(); ++i) {
+            if (args.size() > 3) {
+                Err("[" + std::to_string(i + 1) + "/" + std::to_string(args.size()) + "] " + Utf8(args[i]) + "\n");
+            }
+            failures += FAILED(Show(args[i])) ? 1 : 0;
+        }
+        if (m_json) {
+            Out("\n]\n");
+        }
+        return failures == 0 ? 0 : 1;
+    }
+    if ((command == L"set" || command == L"clear") && args.size() >= 2) {
+        const std::vector<std::wstring> items(args.begin() + 1, args.end());
+        return FAILED(Change(args[0], items, command == L"clear")) ? 1 : 0;
+    }
+    if (command == L"thumbnail" && args.size() >= 2) {
+        UINT size = 256;
+        if (args.size() >= 4 && args[2] == L"--size") {
+            size = static_cast<UINT>(std::wcstoul(args[3].c_str(), nullptr, 10));
+        }
+        if (size == 0 || size > 4096) {
+            Fail(L"", "--size takes a number of pixels from 1 to 4096", E_INVALIDARG);
+            return 2;
+        }
+        return FAILED(Thumbnail(args[0], args[1], size)) ? 1 : 0;
+    }
+    Err(Usage);
+    return 2;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+        return 1;
+    }
+    int result;
+    {
+        Program program;
+        result = program.Run(std::vector<std::wstring>(argv + 1, argv + argc));
+    }
+    std::fflush(stdout);
+    CoUninitialize();
+    return result;
+}
