@@ -8,6 +8,8 @@
 #include "handler/property_handler.h"
 #include "tags/utf8.h"
 
+#include <utility>
+
 namespace {
 
 bool IsLegalEntry(const FLAC__StreamMetadata_VorbisComment_Entry& entry) noexcept
@@ -21,10 +23,11 @@ template <class Interface> struct Held {
     Held() = default;
     Held(const Held&) = delete;
     Held& operator=(const Held&) = delete;
-    ~Held()
+    ~Held() { Reset(); }
+    void Reset()
     {
         if (p != nullptr) {
-            p->Release();
+            std::exchange(p, nullptr)->Release();
         }
     }
 };
@@ -177,6 +180,10 @@ HRESULT CPropertyHandler::RewriteIntoDestination()
             hr = E_FAIL;
         }
     }
+    // The copy is finished: let go of it before the commit that puts it in
+    // the file's place, so that nothing of ours keeps it open.
+    destination.Reset();
+    factory.Reset();
     if (SUCCEEDED(hr)) {
         hr = m_stream->Commit(STGC_DEFAULT);
     }
