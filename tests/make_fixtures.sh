@@ -68,4 +68,21 @@ encode two-covers.flac tone.raw 44100 2
 metaflac --import-picture-from="4||||back.png" two-covers.flac
 metaflac --import-picture-from="3||||front.png" two-covers.flac
 
+# The same files behind an ID3v2 tag, as some taggers leave them: one with
+# room in its padding, one without.
+with_id3v2() { # source target
+    python3 - "$1" "$2" <<'PY'
+import sys
+body = b"TIT2" + (12).to_bytes(4, "big") + b"\x00\x00" + b"\x03" + b"ID3 title\x00\x00" + bytes(200)
+size = len(body)
+header = b"ID3\x04\x00\x00" + bytes([(size >> 21) & 127, (size >> 14) & 127, (size >> 7) & 127, size & 127])
+with open(sys.argv[1], "rb") as f:
+    flac = f.read()
+with open(sys.argv[2], "wb") as f:
+    f.write(header + body + flac)
+PY
+}
+with_id3v2 tagged.flac id3-tagged.flac
+with_id3v2 mono.flac id3-mono.flac
+
 rm -f tone.raw tone-mono.raw

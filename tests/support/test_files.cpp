@@ -64,6 +64,18 @@ std::wstring BuiltModulePath()
     return ToWindowsPath(QUILLBROOK_DLL_PATH);
 }
 
+std::wstring SharedScratchDir()
+{
+    static const std::wstring dir = [] {
+        const std::wstring path =
+            ToWindowsPath(QUILLBROOK_FIXTURES_DIR) + L"\\..\\scratch-" + std::to_wstring(GetCurrentProcessId());
+        CreateDirectoryW((ToWindowsPath(QUILLBROOK_FIXTURES_DIR) + L"\\..").c_str(), nullptr);
+        CreateDirectoryW(path.c_str(), nullptr);
+        return path;
+    }();
+    return dir;
+}
+
 std::wstring ScratchDir()
 {
     static const std::wstring dir = [] {

@@ -13,6 +13,9 @@ std::wstring FixturePath(const std::wstring& name);
 std::wstring BuiltModulePath();
 // A fresh scratch directory for this test program (Windows path).
 std::wstring ScratchDir();
+// A scratch directory inside the build tree, which the Linux-side tools can
+// read too (Windows path on Z:).
+std::wstring SharedScratchDir();
 
 std::wstring ToWindowsPath(const std::string& unixPath);
 std::string ToUnixPath(const std::wstring& windowsPath);

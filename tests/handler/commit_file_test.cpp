@@ -1,0 +1,153 @@
+// Editing real files made by the reference encoder, through the safe-save
+// stream the property system gives handlers, and checking the result with
+// the reference tools from the Linux side.
+#include "tests/support/flac_layout.h"
+#include "tests/support/handler_helpers.h"
+#include "tests/support/test_files.h"
+#include "tools/safe_save/safe_save_stream.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Edit {
+    PROPERTYKEY key;
+    std::vector<std::wstring> values; // several: a vector; digits only: a number
+    bool number;
+};
+
+// All 14 tags, with the comments each must leave in the file, in the order
+// they are written (field name order).
+const std::vector<Edit> kEdits = {
+    {PKEY_Music_Artist, {L"Nina Simone", L"Ørjan Ås"}, false},
+    {PKEY_Music_AlbumTitle, {L"Pastel Blues 🎹"}, false},
+    {PKEY_Media_Year, {L"1965"}, true},
+    {PKEY_Music_TrackNumber, {L"9"}, true},
+    {PKEY_Music_Genre, {L"Jazz", L"民謡"}, false},
+    {PKEY_Music_AlbumArtist, {L"Various"}, false},
+    {PKEY_Music_Conductor, {L"Hal Mooney"}, false},
+    {PKEY_Music_PartOfSet, {L"1/1"}, false},
+    {PKEY_Rating, {L"75"}, true},
+    {PKEY_Copyright, {L"℗ 1965"}, false},
+    {PKEY_Music_Composer, {L"Traditional", L"Simone"}, false},
+    {PKEY_Media_Publisher, {L"Philips"}, false},
+    {PKEY_Title, {L"Sinnerman 𝄞"}, false},
+    {PKEY_Comment, {L"a very long comment that no padding of a file made without any can hold"}, false},
+};
+
+const char* kExpectedTags = "ALBUM=Pastel Blues 🎹\n"
+                            "ALBUMARTIST=Various\n"
+                            "ARTIST=Nina Simone\n"
+                            "ARTIST=Ørjan Ås\n"
+                            "COMMENT=a very long comment that no padding of a file made without any can hold\n"
+                            "COMPOSER=Traditional\n"
+                            "COMPOSER=Simone\n"
+                            "CONDUCTOR=Hal Mooney\n"
+                            "COPYRIGHT=℗ 1965\n"
+                            "DATE=1965\n"
+                            "DISCNUMBER=1/1\n"
+                            "GENRE=Jazz\n"
+                            "GENRE=民謡\n"
+                            "PUBLISHER=Philips\n"
+                            "RATING=75\n"
+                            "TITLE=Sinnerman 𝄞\n"
+                            "TRACKNUMBER=9\n";
+
+HRESULT Apply(IPropertyStore* store, const Edit& edit)
+{
+    PROPVARIANT value;
+    if (edit.number) {
+        value.vt = VT_UI4;
+        value.ulVal = std::stoul(edit.values[0]);
+    } else if (edit.values.size() == 1) {
+        InitPropVariantFromString(edit.values[0].c_str(), &value);
+    } else {
+        std::vector<PCWSTR> texts;
+        for (const auto& text : edit.values) {
+            texts.push_back(text.c_str());
+        }
+        InitPropVariantFromStringVector(texts.data(), static_cast<ULONG>(texts.size()), &value);
+    }
+    const HRESULT hr = store->SetValue(edit.key, value);
+    PropVariantClear(&value);
+    return hr;
+}
+
+struct EditedFile {
+    Bytes before;
+    Bytes after;
+    std::string path;
+};
+
+EditedFile EditAllTags(const std::wstring& fixture)
+{
+    EditedFile result;
+    const std::wstring path = SharedScratchDir() + L"\\" + fixture;
+    CopyFixture(FixturePath(fixture), path);
+    result.before = ReadFileBytes(path);
+    result.path = ToUnixPath(path);
+    {
+        SafeSaveStream* stream = nullptr;
+        EXPECT_EQ(SafeSaveStream::Open(path, &stream), S_OK);
+        auto owned = ComPtr<SafeSaveStream>::Adopt(stream);
+        auto store = NewPropertyHandler();
+        EXPECT_EQ(InitializeWith(store.Get(), stream), S_OK);
+        for (const Edit& edit : kEdits) {
+            EXPECT_EQ(Apply(store.Get(), edit), S_OK);
+        }
+        EXPECT_EQ(store->Commit(), S_OK);
+        EXPECT_EQ(GetFileAttributesW(stream->TemporaryPath().c_str()), INVALID_FILE_ATTRIBUTES)
+            << "no temporary file stays behind";
+    }
+    result.after = ReadFileBytes(path);
+    return result;
+}
+
+void ExpectReferenceToolsAgree(const EditedFile& file)
+{
+    const ToolResult tags = RunUnixTool("/usr/bin/metaflac --export-tags-to=- " + ShellQuote(file.path));
+    EXPECT_EQ(tags.exitCode, 0);
+    EXPECT_EQ(tags.output, kExpectedTags);
+    const ToolResult test = RunUnixTool("/usr/bin/flac --test --silent " + ShellQuote(file.path));
+    EXPECT_EQ(test.exitCode, 0) << "the edited file must still decode";
+
+    const FlacLayout before = ParseFlacLayout(file.before);
+    const FlacLayout after = ParseFlacLayout(file.after);
+    EXPECT_EQ(Tail(file.after, after.audioOffset), Tail(file.before, before.audioOffset)) << "audio bytes changed";
+    ASSERT_EQ(after.prefixLength, before.prefixLength);
+    EXPECT_TRUE(std::equal(file.before.begin(), file.before.begin() + static_cast<std::ptrdiff_t>(before.prefixLength),
+                           file.after.begin()))
+        << "the bytes in front of the marker changed";
+}
+
+TEST(CommitFiles, AllFourteenTagsInPlaceWithinThePadding)
+{
+    const EditedFile file = EditAllTags(L"tagged.flac");
+    EXPECT_EQ(file.after.size(), file.before.size()) << "an in-place write keeps the size";
+    ExpectReferenceToolsAgree(file);
+}
+
+TEST(CommitFiles, AllFourteenTagsByRewriteWhenThereIsNoPadding)
+{
+    const EditedFile file = EditAllTags(L"mono.flac");
+    EXPECT_GT(file.after.size(), file.before.size());
+    ExpectReferenceToolsAgree(file);
+}
+
+TEST(CommitFiles, Id3v2TagInFrontSurvivesAnInPlaceEdit)
+{
+    const EditedFile file = EditAllTags(L"id3-tagged.flac");
+    EXPECT_EQ(file.after.size(), file.before.size());
+    EXPECT_GT(ParseFlacLayout(file.after).prefixLength, 0u);
+    ExpectReferenceToolsAgree(file);
+}
+
+TEST(CommitFiles, Id3v2TagInFrontSurvivesARewrite)
+{
+    const EditedFile file = EditAllTags(L"id3-mono.flac");
+    EXPECT_GT(file.after.size(), file.before.size());
+    EXPECT_GT(ParseFlacLayout(file.after).prefixLength, 0u);
+    ExpectReferenceToolsAgree(file);
+}
+
+} // namespace
