@@ -90,6 +90,93 @@ errors)
     if out=$(cli show "$work/text.flac" "$work/e.flac" 2>&1); then fail "exit code hid a failure"; fi
     expect_in "System.Title: Notes on the Engine" "$out"
     ;;
+thumbnail)
+    # cover.png's quadrants: red, green / blue, white; the stand-in photo
+    # provider (registered in the run's prefix) scales it to the size asked.
+    pixel() { /usr/bin/convert "$1" -format "%[hex:p{$2,$3}]" info: | cut -c1-6; }
+    cli thumbnail "$fixtures/cover.flac" "$work/cover.png" --size 64 >/dev/null
+    [ "$(/usr/bin/identify -format '%m %w %h' "$work/cover.png")" = "PNG 64 48" ] ||
+        fail "cover.png: $(/usr/bin/identify "$work/cover.png")"
+    [ "$(pixel "$work/cover.png" 16 12)" = FF0000 ] || fail "top left is $(pixel "$work/cover.png" 16 12)"
+    [ "$(pixel "$work/cover.png" 48 12)" = 00FF00 ] || fail "top right is $(pixel "$work/cover.png" 48 12)"
+    [ "$(pixel "$work/cover.png" 16 36)" = 0000FF ] || fail "bottom left is $(pixel "$work/cover.png" 16 36)"
+    [ "$(pixel "$work/cover.png" 48 36)" = FFFFFF ] || fail "bottom right is $(pixel "$work/cover.png" 48 36)"
+    # The first picture, whatever its type: the blue back cover.
+    cli thumbnail "$fixtures/two-covers.flac" "$work/two.png" --size 20 >/dev/null
+    [ "$(/usr/bin/identify -format '%w %h' "$work/two.png")" = "20 20" ] || fail "two.png is not 20x20"
+    [ "$(pixel "$work/two.png" 10 10)" = 0000FF ] || fail "two.png shows $(pixel "$work/two.png" 10 10)"
+    if out=$(cli thumbnail "$fixtures/plain.flac" "$work/none.png" 2>&1); then fail "no picture, yet success"; fi
+    expect_in "no thumbnail" "$out"
+    [ ! -e "$work/none.png" ] || fail "a PNG was written for a file without a picture"
+    if out=$(cli thumbnail "$fixtures/cover.flac" "$work/big.png" --size 0 2>&1); then fail "--size 0 accepted"; fi
+    expect_in "--size" "$out"
+    ;;
+readonly)
+    # Refused like Windows refuses it, even where the process could write
+    # the file anyway (root under Wine).
+    cp "$fixtures/tagged.flac" "$work/r.flac"
+    "$root/scripts/wine-exec" cmd /c attrib +r "Z:$work/r.flac" >/dev/null
+    sum=$(md5sum <"$work/r.flac")
+    if out=$(cli set "$work/r.flac" title=Changed 2>&1); then fail "a read-only file was changed"; fi
+    expect_in "read-only file" "$out"
+    expect_in "0x80070005" "$out"
+    if out=$(cli clear "$work/r.flac" comment 2>&1); then fail "a read-only file was cleared"; fi
+    [ "$(md5sum <"$work/r.flac")" = "$sum" ] || fail "the read-only file changed"
+    [ ! -e "$work/r.flac.saving" ] || fail "temporary file left behind"
+    expect_in "TITLE=Notes on the Engine" "$(tags_of "$work/r.flac")"
+    ;;
+several)
+    # More than three files: a progress line for each on stderr; a bad file
+    # in the middle does not stop the rest, and the exit code tells.
+    for n in 1 2 4 5; do cp "$fixtures/tagged.flac" "$work/f$n.flac"; done
+    echo "not audio" >"$work/f3.flac"
+    set +e
+    cli show "$work"/f{1,2,3,4,5}.flac >"$work/out" 2>"$work/err"
+    status=$?
+    set -e
+    [ "$status" -ne 0 ] || fail "exit code 0 despite a bad file"
+    for n in 1 2 3 4 5; do expect_in "[$n/5] $work/f$n.flac" "$(cat "$work/err")"; done
+    expect_in "f3.flac: not a FLAC file" "$(cat "$work/err")"
+    [ "$(grep -c 'System.Title: Notes on the Engine' "$work/out")" = 4 ] || fail "not every good file shown"
+    expect_in "$work/f5.flac" "$(cat "$work/out")"
+    # Three files or fewer: no progress lines; all good gives exit code 0.
+    cli show "$work"/f{1,2,4}.flac >/dev/null 2>"$work/err" || fail "three good files failed"
+    ! grep -q '^\[' "$work/err" || fail "progress shown for three files"
+    ;;
+register)
+    # In a prefix of its own, so that the tests running beside this one keep
+    # their registry.
+    export WINEPREFIX=$work/prefix
+    "$root/scripts/wine-prefix" "$WINEPREFIX"
+    trap '"$root/scripts/wine-prefix" --stop "$WINEPREFIX"' EXIT
+    wine() { "$root/scripts/wine-exec" "$@"; }
+    # Without --dll the program finds the classes by CLSID, and registers the
+    # quillbrook.dll beside it.
+    host() { wine "$build/quillbrook-cli.exe" "$@"; }
+    clsid=$(grep -B1 ' CLSID_PropertyHandler =' "$root/server/identifiers.h" | grep -o '{[0-9A-F-]*}')
+    machine="HKLM\\Software\\Classes\\CLSID\\$clsid\\InprocServer32"
+    user="HKCU\\Software\\Classes\\CLSID\\$clsid\\InprocServer32"
+    if out=$(host show "$fixtures/tagged.flac" 2>&1); then fail "unregistered classes were found"; fi
+    expect_in "the property handler is not available" "$out"
+    # Per machine, the module beside the program.
+    expect_in "registered" "$(host register)"
+    expect_in "quillbrook.dll" "$(wine reg query "$machine" /ve)"
+    expect_in "System.Title: Notes on the Engine" "$(host show "$fixtures/tagged.flac")"
+    expect_in "unregistered" "$(host unregister)"
+    if wine reg query "$machine" >/dev/null 2>&1; then fail "the class key survived unregistration"; fi
+    if host show "$fixtures/tagged.flac" >/dev/null 2>&1; then fail "the class is still found"; fi
+    # Per user, a module given by path.
+    cp "$build/quillbrook.dll" "$work/moved.dll"
+    expect_in "for the current user" "$(host --dll "$work/moved.dll" register --user)"
+    expect_in "moved.dll" "$(wine reg query "$user" /ve)"
+    if wine reg query "$machine" >/dev/null 2>&1; then fail "a per-user registration wrote to HKLM"; fi
+    # (Wine's COM looks in the machine's classes only: no lookup by CLSID here.)
+    host --dll "$work/moved.dll" unregister --user >/dev/null
+    if wine reg query "$user" >/dev/null 2>&1; then fail "the per-user class key survived"; fi
+    # A module that is not there.
+    if out=$(host --dll "$work/nowhere.dll" register 2>&1); then fail "a missing module registered"; fi
+    expect_in "cannot load the module" "$out"
+    ;;
 *)
     fail "unknown case $case_name"
     ;;

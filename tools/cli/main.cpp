@@ -72,10 +72,14 @@ bool IsNotFound(HRESULT hr)
 }
 
 // Why opening a file failed, in words.
-std::string OpenFailure(HRESULT hr, bool forWriting)
+std::string OpenFailure(const std::wstring& file, HRESULT hr, bool forWriting)
 {
     if (IsNotFound(hr)) {
         return "file not found";
+    }
+    const DWORD attributes = GetFileAttributesW(file.c_str());
+    if (forWriting && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        return "read-only file, left unchanged";
     }
     if (forWriting && (hr == E_ACCESSDENIED || hr == STG_E_ACCESSDENIED || hr == STG_E_SHAREVIOLATION ||
                        hr == HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION))) {
@@ -125,7 +129,7 @@ HRESULT Program::Show(const std::wstring& file)
     HRESULT hr = SHCreateStreamOnFileEx(file.c_str(), STGM_READ | STGM_SHARE_DENY_WRITE, FILE_ATTRIBUTE_NORMAL, FALSE,
                                         nullptr, &stream);
     if (FAILED(hr)) {
-        return Fail(file, OpenFailure(hr, false), hr);
+        return Fail(file, OpenFailure(file, hr, false), hr);
     }
     IPropertyStore* store = nullptr;
     hr = OpenHandler(file, stream, &store);
@@ -209,7 +213,7 @@ HRESULT Program::Change(const std::wstring& file, const std::vector<std::wstring
     if (SUCCEEDED(hr)) {
         hr = SafeSaveStream::Open(file, &stream);
         if (FAILED(hr)) {
-            Fail(file, OpenFailure(hr, true), hr);
+            Fail(file, OpenFailure(file, hr, true), hr);
         }
     }
     IPropertyStore* store = nullptr;
@@ -259,7 +263,7 @@ HRESULT Program::Thumbnail(const std::wstring& file, const std::wstring& out, UI
     HRESULT hr = SHCreateStreamOnFileEx(file.c_str(), STGM_READ | STGM_SHARE_DENY_WRITE, FILE_ATTRIBUTE_NORMAL, FALSE,
                                         nullptr, &stream);
     if (FAILED(hr)) {
-        return Fail(file, OpenFailure(hr, false), hr);
+        return Fail(file, OpenFailure(file, hr, false), hr);
     }
     IInitializeWithStream* init = nullptr;
     hr = m_classes.Create(CLSID_ThumbnailProvider, IID_IInitializeWithStream, reinterpret_cast<void**>(&init));

@@ -19,6 +19,12 @@ HRESULT SafeSaveStream::Open(const std::wstring& path, SafeSaveStream** stream)
         return E_POINTER;
     }
     *stream = nullptr;
+    // Windows refuses to open a read-only file for writing; so does this
+    // stream where the process could write it anyway (root under Wine).
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+    }
     IStream* file = nullptr;
     const HRESULT hr = OpenFileStream(path, OriginalMode, FALSE, &file);
     if (FAILED(hr)) {

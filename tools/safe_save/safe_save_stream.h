@@ -11,6 +11,7 @@
 class SafeSaveStream final : public IStream, public IDestinationStreamFactory {
 public:
     // Opens `path` for reading and writing; the new stream has one reference.
+    // A read-only file gives HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED).
     static HRESULT Open(const std::wstring& path, SafeSaveStream** stream);
 
     // IUnknown

@@ -1,0 +1,145 @@
+#!/usr/bin/env bash
+# Installs quillbrook.msi with msiexec under Wine in a prefix of its own,
+# checks the files and the registry, uses the installed console host through
+# the registered classes, uninstalls, and checks that the registry is as it
+# was before. Last, the module registers itself in the same prefix: its COM
+# entries must be the ones the installer wrote.
+# usage: msi_test.sh BUILD_DIR MSI FIXTURE_DIR
+set -euo pipefail
+build=$1
+msi=$2
+fixtures=$3
+root=$(cd "$(dirname "$0")/../.." && pwd)
+work=$build/installer-work
+rm -rf "$work" && mkdir -p "$work"
+
+export WINEPREFIX=$build/installer-prefix
+"$root/scripts/wine-prefix" "$WINEPREFIX"
+trap '"$root/scripts/wine-prefix" --stop "$WINEPREFIX"' EXIT
+wine() { "$root/scripts/wine-exec" "$@"; }
+fail() { echo "FAIL: $*" >&2; exit 1; }
+installed="$WINEPREFIX/drive_c/Program Files/Quillbrook"
+
+# The registry below HKLM\Software and HKCU\Software, as UTF-8 .reg text.
+snapshot() { # name
+    local hive
+    for hive in HKLM HKCU; do
+        wine reg export "$hive\\Software" "Z:$work/$1-$hive.reg" /y >/dev/null ||
+            fail "reg export $hive failed"
+    done
+    iconv -f UTF-16 -t UTF-8 "$work/$1-HKLM.reg" >"$work/$1.txt"
+    iconv -f UTF-16 -t UTF-8 "$work/$1-HKCU.reg" >>"$work/$1.txt"
+}
+
+snapshot before
+wine msiexec /i "Z:$msi" /qn || fail "msiexec /i failed with $?"
+[ -f "$installed/quillbrook.dll" ] || fail "quillbrook.dll not installed"
+[ -f "$installed/quillbrook-cli.exe" ] || fail "quillbrook-cli.exe not installed"
+snapshot installed
+
+# The installed console host finds the handler by its CLSID alone.
+wine "$installed/quillbrook-cli.exe" --json show "$fixtures/tagged.flac" >"$work/show.json" ||
+    fail "the installed console host cannot use the registered classes"
+
+wine msiexec /x "Z:$msi" /qn || fail "msiexec /x failed with $?"
+[ ! -e "$installed" ] || fail "files left behind: $(ls -A "$installed")"
+snapshot uninstalled
+
+# Self-registration of the same module, for comparison.
+cp "$build/quillbrook.dll" "$work/quillbrook.dll"
+wine regsvr32 /s "Z:$work/quillbrook.dll" || fail "regsvr32 failed"
+snapshot selfregistered
+
+python3 - "$work" "Z:$work/quillbrook.dll" "$root/server/identifiers.h" <<'PY'
+import json, re, sys
+work, selfPath, identifiers = sys.argv[1:]
+selfPath = selfPath.replace("/", "\\")
+
+def parse(name):
+    """Key -> {value name: data} from a .reg export, keys in lower case."""
+    keys, current = {}, None
+    for line in open(f"{work}/{name}.txt", encoding="utf-8"):
+        line = line.rstrip("\r\n")
+        if line.startswith("[") and line.endswith("]"):
+            current = keys.setdefault(line[1:-1].lower(), {})
+        elif current is not None and "=" in line:
+            value_name, data = line.split("=", 1)
+            current[value_name] = data
+    return keys
+
+def fail(message):
+    sys.exit("FAIL: " + message)
+
+ids = dict((n, "{" + g + "}") for g, n in re.findall(r"// \{([0-9A-F-]+)\}\n[^\n]* (\w+) =", open(identifiers).read()))
+before, installed = parse("before"), parse("installed")
+uninstalled, selfreg = parse("uninstalled"), parse("selfregistered")
+
+# Windows Installer keeps its own (by then empty) bookkeeping keys.
+def bookkeeping(key, values):
+    return not values and re.search(r"\\(classes|currentversion)\\installer(\\|$)", key)
+changed = sorted(k for k in set(before) | set(uninstalled)
+                 if before.get(k) != uninstalled.get(k) and not (k not in before and bookkeeping(k, uninstalled[k])))
+if changed:
+    fail("uninstall left the registry changed at " + ", ".join(changed[:10]))
+
+classes = r"hkey_local_machine\software\classes"
+def added(after):
+    return {k: v for k, v in after.items() if before.get(k) != v}
+by_msi, by_module = added(installed), added(selfreg)
+
+# The COM entries: the same keys and values as self-registration, the module
+# path aside.
+def com_entries(entries, module_path):
+    out = {}
+    for key, values in entries.items():
+        if not any(key.startswith(f"{classes}\\{part}".lower()) for part in (
+                f"AppID\\{ids['APPID_Quillbrook']}", f"CLSID\\{ids['CLSID_PropertyHandler']}",
+                f"CLSID\\{ids['CLSID_ThumbnailProvider']}")):
+            continue
+        escaped = module_path.replace("\\", "\\\\")
+        out[key] = {n: d.replace(escaped, "<module>") for n, d in values.items()}
+    return out
+msi_com = com_entries(by_msi, "C:\\Program Files\\Quillbrook\\quillbrook.dll")
+self_com = com_entries(by_module, selfPath)
+if len(self_com) != 7:
+    fail(f"self-registration wrote {len(self_com)} COM keys: {sorted(self_com)}")
+if msi_com != self_com:
+    fail(f"installer and self-registration differ:\n{json.dumps(msi_com, indent=1)}\n{json.dumps(self_com, indent=1)}")
+win64 = f"{classes}\\TypeLib\\{ids['LIBID_QuillbrookLib']}\\1.0\\409\\win64".lower()
+if by_msi.get(win64, {}).get("@") != '"C:\\\\Program Files\\\\Quillbrook\\\\quillbrook.dll"':
+    fail("type library not entered: " + str(by_msi.get(win64)))
+
+# The binding of .flac.
+def value(key, name="@"):
+    return installed.get(key.lower(), {}).get(name)
+thumb_slot = f"{classes}\\.flac\\ShellEx\\{{E357FCCD-A995-4576-B01F-234630154E96}}"
+if value(thumb_slot) != f'"{ids["CLSID_ThumbnailProvider"]}"':
+    fail("thumbnail handler not bound: " + str(value(thumb_slot)))
+handlers = r"hkey_local_machine\software\microsoft\windows\currentversion\propertysystem\propertyhandlers\.flac"
+if value(handlers) != f'"{ids["CLSID_PropertyHandler"]}"':
+    fail("property handler not bound: " + str(value(handlers)))
+
+# The Details-pane lists name real properties: every one the handler listed
+# for a fully tagged file is in FullDetails, every tag in PreviewDetails.
+shown = json.load(open(f"{work}/show.json", encoding="utf-8"))[0]["properties"]
+if len(shown) != 22:
+    fail(f"the installed handler listed {len(shown)} properties")
+layout = f"{classes}\\SystemFileAssociations\\.flac"
+lists = {}
+for name in ("FullDetails", "PreviewDetails", "InfoTip", "ExtendedTileInfo"):
+    text = value(layout, f'"{name}"') or ""
+    if not text.startswith('"prop:'):
+        fail(f"{name} missing: {text}")
+    lists[name] = [n.lstrip("*") for n in text.strip('"')[5:].split(";")]
+missing = [n for n in shown if n not in lists["FullDetails"]]
+if missing:
+    fail("FullDetails lacks " + ", ".join(missing))
+tags = [n for n in shown if not n.startswith(("System.Audio.", "System.DRM.", "System.Media.Duration"))]
+missing = [n for n in tags if n not in lists["PreviewDetails"]]
+if missing:
+    fail("PreviewDetails lacks " + ", ".join(missing))
+for name in ("InfoTip", "ExtendedTileInfo"):
+    if not any(n in shown for n in lists[name]):
+        fail(f"{name} names none of the handler's properties")
+PY
+echo "PASS: installer"
