@@ -1,0 +1,164 @@
+#include "bench/counting_stream.h"
+
+#include <new>
+
+CountingStream* CountingStream::Create(IStream* inner, StreamCounts& counts, StreamCounts* destinationCounts)
+{
+    return new (std::nothrow) CountingStream(inner, counts, destinationCounts);
+}
+
+CountingStream::CountingStream(IStream* inner, StreamCounts& counts, StreamCounts* destinationCounts)
+    : m_inner(inner), m_counts(counts), m_destinationCounts(destinationCounts)
+{
+    m_inner->AddRef();
+}
+
+CountingStream::~CountingStream()
+{
+    m_inner->Release();
+}
+
+STDMETHODIMP CountingStream::QueryInterface(REFIID iid, void** ppv)
+{
+    if (ppv == nullptr) {
+        return E_POINTER;
+    }
+    *ppv = nullptr;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ISequentialStream) || IsEqualIID(iid, IID_IStream)) {
+        *ppv = static_cast<IStream*>(this);
+    } else if (IsEqualIID(iid, IID_IDestinationStreamFactory)) {
+        IDestinationStreamFactory* factory = nullptr;
+        if (FAILED(m_inner->QueryInterface(IID_IDestinationStreamFactory, reinterpret_cast<void**>(&factory)))) {
+            return E_NOINTERFACE;
+        }
+        factory->Release();
+        *ppv = static_cast<IDestinationStreamFactory*>(this);
+    } else {
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) CountingStream::AddRef()
+{
+    return static_cast<ULONG>(++m_refs);
+}
+
+STDMETHODIMP_(ULONG) CountingStream::Release()
+{
+    const LONG count = --m_refs;
+    if (count == 0) {
+        delete this;
+    }
+    return static_cast<ULONG>(count);
+}
+
+STDMETHODIMP CountingStream::Read(void* buffer, ULONG count, ULONG* read)
+{
+    ULONG done = 0;
+    const Stopwatch clock;
+    const HRESULT hr = m_inner->Read(buffer, count, &done);
+    m_counts.readMicros += clock.Micros();
+    ++m_counts.reads;
+    m_counts.bytesRead += done;
+    if (read != nullptr) {
+        *read = done;
+    }
+    return hr;
+}
+
+STDMETHODIMP CountingStream::Write(const void* buffer, ULONG count, ULONG* written)
+{
+    ULONG done = 0;
+    const Stopwatch clock;
+    const HRESULT hr = m_inner->Write(buffer, count, &done);
+    m_counts.writeMicros += clock.Micros();
+    ++m_counts.writes;
+    m_counts.bytesWritten += done;
+    if (written != nullptr) {
+        *written = done;
+    }
+    return hr;
+}
+
+STDMETHODIMP CountingStream::Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position)
+{
+    ++m_counts.seeks;
+    const Stopwatch clock;
+    const HRESULT hr = m_inner->Seek(move, origin, position);
+    m_counts.seekMicros += clock.Micros();
+    return hr;
+}
+
+STDMETHODIMP CountingStream::SetSize(ULARGE_INTEGER size)
+{
+    return m_inner->SetSize(size);
+}
+
+STDMETHODIMP CountingStream::CopyTo(IStream* to, ULARGE_INTEGER count, ULARGE_INTEGER* read, ULARGE_INTEGER* written)
+{
+    return m_inner->CopyTo(to, count, read, written);
+}
+
+STDMETHODIMP CountingStream::Commit(DWORD flags)
+{
+    const Stopwatch clock;
+    const HRESULT hr = m_inner->Commit(flags);
+    m_counts.commitMicros += clock.Micros();
+    return hr;
+}
+
+STDMETHODIMP CountingStream::Revert()
+{
+    return m_inner->Revert();
+}
+
+STDMETHODIMP CountingStream::LockRegion(ULARGE_INTEGER offset, ULARGE_INTEGER count, DWORD type)
+{
+    return m_inner->LockRegion(offset, count, type);
+}
+
+STDMETHODIMP CountingStream::UnlockRegion(ULARGE_INTEGER offset, ULARGE_INTEGER count, DWORD type)
+{
+    return m_inner->UnlockRegion(offset, count, type);
+}
+
+STDMETHODIMP CountingStream::Stat(STATSTG* stat, DWORD flags)
+{
+    return m_inner->Stat(stat, flags);
+}
+
+STDMETHODIMP CountingStream::Clone(IStream** clone)
+{
+    if (clone != nullptr) {
+        *clone = nullptr;
+    }
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CountingStream::GetDestinationStream(IStream** destination)
+{
+    if (destination == nullptr) {
+        return E_POINTER;
+    }
+    *destination = nullptr;
+    IDestinationStreamFactory* factory = nullptr;
+    HRESULT hr = m_inner->QueryInterface(IID_IDestinationStreamFactory, reinterpret_cast<void**>(&factory));
+    if (FAILED(hr)) {
+        return hr;
+    }
+    IStream* inner = nullptr;
+    hr = factory->GetDestinationStream(&inner);
+    factory->Release();
+    if (FAILED(hr)) {
+        return hr;
+    }
+    if (m_destinationCounts == nullptr) {
+        *destination = inner;
+        return S_OK;
+    }
+    *destination = Create(inner, *m_destinationCounts);
+    inner->Release();
+    return *destination != nullptr ? S_OK : E_OUTOFMEMORY;
+}

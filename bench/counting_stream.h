@@ -1,0 +1,62 @@
+// An IStream that passes every call on to another stream and counts the
+// calls and bytes that go through it. When the inner stream offers
+// IDestinationStreamFactory, so does this one, and the destination it hands
+// out is counted too.
+#pragma once
+
+#include "bench/bench.h"
+
+struct StreamCounts {
+    ULONGLONG reads = 0;
+    ULONGLONG writes = 0;
+    ULONGLONG seeks = 0;
+    ULONGLONG bytesRead = 0;
+    ULONGLONG bytesWritten = 0;
+    // Time spent inside the inner stream's calls, in microseconds.
+    double readMicros = 0;
+    double writeMicros = 0;
+    double seekMicros = 0;
+    double commitMicros = 0;
+
+    ULONGLONG Calls() const { return reads + writes + seeks; }
+};
+
+class CountingStream final : public IStream, public IDestinationStreamFactory {
+public:
+    // A new stream with one reference over `inner` (which it holds one
+    // reference on); counts go to `counts`, destination counts to
+    // `destinationCounts` when given.
+    static CountingStream* Create(IStream* inner, StreamCounts& counts, StreamCounts* destinationCounts = nullptr);
+
+    // IUnknown
+    STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override;
+    STDMETHOD_(ULONG, AddRef)() override;
+    STDMETHOD_(ULONG, Release)() override;
+
+    // ISequentialStream and IStream
+    STDMETHOD(Read)(void* buffer, ULONG count, ULONG* read) override;
+    STDMETHOD(Write)(const void* buffer, ULONG count, ULONG* written) override;
+    STDMETHOD(Seek)(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) override;
+    STDMETHOD(SetSize)(ULARGE_INTEGER size) override;
+    STDMETHOD(CopyTo)(IStream* to, ULARGE_INTEGER count, ULARGE_INTEGER* read, ULARGE_INTEGER* written) override;
+    STDMETHOD(Commit)(DWORD flags) override;
+    STDMETHOD(Revert)() override;
+    STDMETHOD(LockRegion)(ULARGE_INTEGER offset, ULARGE_INTEGER count, DWORD type) override;
+    STDMETHOD(UnlockRegion)(ULARGE_INTEGER offset, ULARGE_INTEGER count, DWORD type) override;
+    STDMETHOD(Stat)(STATSTG* stat, DWORD flags) override;
+    STDMETHOD(Clone)(IStream** clone) override;
+
+    // IDestinationStreamFactory
+    STDMETHOD(GetDestinationStream)(IStream** destination) override;
+
+private:
+    CountingStream(IStream* inner, StreamCounts& counts, StreamCounts* destinationCounts);
+    ~CountingStream();
+    CountingStream(const CountingStream&) = delete;
+    CountingStream& operator=(const CountingStream&) = delete;
+
+    LONG m_refs = 1;
+    IStream* m_inner;
+    StreamCounts& m_counts;
+    StreamCounts* m_destinationCounts;
+};

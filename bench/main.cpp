@@ -1,0 +1,301 @@
+// quillbrook-bench: times quillbrook.dll's property handler on a corpus of
+// FLAC files, in process, as the property system drives it, next to the
+// raw-I/O floor of the same reads and a plain copy for rewrites. Prints one
+// NAME=VALUE line per figure; bench/report.py turns them into the table.
+#include "bench/measurements.h"
+
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* Usage = "usage: quillbrook-bench [--dll PATH] CORPUS_DIR WORK_DIR\n"
+                              "  CORPUS_DIR holds short\\*.flac and long\\*.flac (bench/make_corpus.py);\n"
+                              "  WORK_DIR receives the copies that commits write to.\n"
+                              "  Without --dll the registered classes are used (CoCreateInstance).\n";
+
+void Progress(const char* text)
+{
+    std::fprintf(stderr, "bench: %s\n", text);
+    std::fflush(stderr);
+}
+
+bool Check(HRESULT hr, const char* what, const CorpusFile& file)
+{
+    if (SUCCEEDED(hr)) {
+        return true;
+    }
+    std::fprintf(stderr, "bench: %s failed with 0x%08lX on %ls\n", what, static_cast<unsigned long>(hr),
+                 file.path.c_str());
+    return false;
+}
+
+PROCESS_MEMORY_COUNTERS_EX MemoryCounters()
+{
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);
+    return counters;
+}
+
+// Peak private bytes over one read of the file with the largest picture,
+// above what the process held before it.
+bool MeasureMemory(const ClassSource& source, const std::vector<CorpusFile>& files)
+{
+    const CorpusFile* largest = &files.front();
+    for (const CorpusFile& file : files) {
+        if (file.extent.pictureBytes > largest->extent.pictureBytes) {
+            largest = &file;
+        }
+    }
+    const PROCESS_MEMORY_COUNTERS_EX before = MemoryCounters();
+    ReadTimes times;
+    if (!Check(MeasureRead(source, *largest, times), "memory read", *largest)) {
+        return false;
+    }
+    const PROCESS_MEMORY_COUNTERS_EX after = MemoryCounters();
+    // Wine keeps no private-bytes figures (PrivateUsage stays 0 and
+    // PeakPagefileUsage follows PagefileUsage); its peak working set is the
+    // kernel's high-water mark of resident memory, which a read that
+    // allocates the picture raises. Either way the figure is the peak during
+    // the read above what the process held before it.
+    const bool privateKnown = before.PrivateUsage != 0;
+    const double held = static_cast<double>(privateKnown ? before.PrivateUsage : before.WorkingSetSize);
+    const double peak = static_cast<double>(privateKnown ? after.PeakPagefileUsage : after.PeakWorkingSetSize);
+    const double peakBefore = static_cast<double>(privateKnown ? before.PeakPagefileUsage : before.PeakWorkingSetSize);
+    Report("memory_method", privateKnown ? "private" : "working_set");
+    Report("memory_picture_bytes", static_cast<double>(largest->extent.pictureBytes));
+    Report("memory_held_before", held);
+    Report("memory_peak_before", peakBefore);
+    Report("memory_peak_after", peak);
+    // Only a read that set a new peak is measured by it.
+    Report("memory_peak_delta", peak > peakBefore ? peak - held : 0);
+    if (peak <= peakBefore) {
+        Progress("the memory read set no new peak: no memory figure");
+    }
+    return true;
+    return true;
+}
+
+struct Samples {
+    std::vector<double> values;
+    void Add(double value) { values.push_back(value); }
+    void Report(const char* name) const
+    {
+        ::Report((std::string(name) + "_median").c_str(), Median(values));
+        ::Report((std::string(name) + "_mean").c_str(), Mean(values));
+    }
+};
+
+void ReportCounts(const char* name, const std::vector<StreamCounts>& all)
+{
+    Samples reads, seeks, writes, bytesRead, bytesWritten, readUs, writeUs, seekUs, commitUs;
+    for (const StreamCounts& c : all) {
+        commitUs.Add(c.commitMicros);
+        readUs.Add(c.readMicros);
+        writeUs.Add(c.writeMicros);
+        seekUs.Add(c.seekMicros);
+        reads.Add(static_cast<double>(c.reads));
+        seeks.Add(static_cast<double>(c.seeks));
+        writes.Add(static_cast<double>(c.writes));
+        bytesRead.Add(static_cast<double>(c.bytesRead));
+        bytesWritten.Add(static_cast<double>(c.bytesWritten));
+    }
+    const std::string prefix = name;
+    reads.Report((prefix + "_reads").c_str());
+    seeks.Report((prefix + "_seeks").c_str());
+    writes.Report((prefix + "_writes").c_str());
+    bytesRead.Report((prefix + "_bytes_read").c_str());
+    bytesWritten.Report((prefix + "_bytes_written").c_str());
+    readUs.Report((prefix + "_read_us").c_str());
+    writeUs.Report((prefix + "_write_us").c_str());
+    seekUs.Report((prefix + "_seek_us").c_str());
+    commitUs.Report((prefix + "_commit_us").c_str());
+}
+
+bool BenchReads(const ClassSource& source, const std::vector<CorpusFile>& files)
+{
+    // A first pass counts the stream calls and warms the file cache; the
+    // second is timed, floor and read alternating file by file.
+    std::vector<StreamCounts> counts(files.size());
+    Samples needed, properties, inMemory;
+    std::vector<BYTE> bytes;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        ReadTimes times;
+        double micros = 0;
+        if (!Check(MeasureRead(source, files[i], times, &counts[i]), "counted read", files[i]) ||
+            !Check(MeasureInitializeInMemory(source, files[i], bytes, micros), "in-memory read", files[i])) {
+            return false;
+        }
+        inMemory.Add(micros);
+        needed.Add(static_cast<double>(files[i].extent.neededBytes));
+        properties.Add(times.properties);
+    }
+    ReportCounts("read", counts);
+    needed.Report("floor_bytes");
+    properties.Report("read_properties");
+    inMemory.Report("read_initialize_memory_us");
+
+    Progress("timing reads and the floor");
+    std::vector<BYTE> buffer;
+    Samples floor, total, open, create, initialize, values, release;
+    for (const CorpusFile& file : files) {
+        double micros = 0;
+        ReadTimes times;
+        if (!Check(MeasureFloor(file, buffer, micros), "floor", file) ||
+            !Check(MeasureRead(source, file, times), "read", file)) {
+            return false;
+        }
+        floor.Add(micros);
+        total.Add(times.total);
+        open.Add(times.open);
+        create.Add(times.create);
+        initialize.Add(times.initialize);
+        values.Add(times.values);
+        release.Add(times.release);
+    }
+    floor.Report("floor_us");
+    total.Report("read_us");
+    open.Report("read_open_us");
+    create.Report("read_create_us");
+    initialize.Report("read_initialize_us");
+    values.Report("read_values_us");
+    release.Report("read_release_us");
+    return true;
+}
+
+bool BenchInPlace(const ClassSource& source, const std::vector<CorpusFile>& files, const std::wstring& work)
+{
+    const std::wstring scratch = work + L"\\in-place.flac";
+    Samples micros, ratio;
+    std::vector<StreamCounts> counts(files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        double us = 0;
+        if (!Check(MeasureInPlaceCommit(source, files[i], scratch, us, counts[i]), "in-place commit", files[i])) {
+            return false;
+        }
+        micros.Add(us);
+        ratio.Add(static_cast<double>(counts[i].bytesWritten) / files[i].extent.MetadataLength());
+    }
+    DeleteFileW(scratch.c_str());
+    micros.Report("inplace_us");
+    ratio.Report("inplace_written_vs_metadata");
+    ::Report("inplace_written_vs_metadata_min", *std::min_element(ratio.values.begin(), ratio.values.end()));
+    ::Report("inplace_written_vs_metadata_max", *std::max_element(ratio.values.begin(), ratio.values.end()));
+    ReportCounts("inplace", counts);
+    return true;
+}
+
+bool BenchRewrite(const ClassSource& source, const std::vector<CorpusFile>& files, const std::wstring& work)
+{
+    const std::wstring rewritten = work + L"\\rewrite.flac";
+    const std::wstring copied = work + L"\\copy.flac";
+    std::vector<BYTE> buffer(1 << 20);
+    Samples rewrite, copy, sizes, rewriteTime, copyTime;
+    std::vector<StreamCounts> sourceCounts(files.size()), destinationCounts(files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        double rewriteUs = 0, copyUs = 0;
+        if (!Check(MeasureRewriteCommit(source, files[i], rewritten, rewriteUs, sourceCounts[i], destinationCounts[i]),
+                   "rewrite commit", files[i]) ||
+            !Check(MeasureCopy(files[i], copied, buffer, copyUs), "copy", files[i])) {
+            return false;
+        }
+        // Bytes per microsecond: megabytes (10^6) per second.
+        rewrite.Add(static_cast<double>(files[i].size) / rewriteUs);
+        copy.Add(static_cast<double>(files[i].size) / copyUs);
+        sizes.Add(static_cast<double>(files[i].size));
+        rewriteTime.Add(rewriteUs);
+        copyTime.Add(copyUs);
+    }
+    DeleteFileW(rewritten.c_str());
+    DeleteFileW(copied.c_str());
+    rewriteTime.Report("rewrite_us");
+    copyTime.Report("copy_us");
+    rewrite.Report("rewrite_mbps");
+    copy.Report("copy_mbps");
+    sizes.Report("rewrite_file_bytes");
+    ReportCounts("rewrite_source", sourceCounts);
+    ReportCounts("rewrite_destination", destinationCounts);
+    return true;
+}
+
+int Run(const std::wstring& dll, const std::wstring& corpus, const std::wstring& work)
+{
+    ClassSource source;
+    HRESULT hr = source.Load(dll);
+    if (FAILED(hr)) {
+        std::fprintf(stderr, "bench: cannot load %ls: 0x%08lX\n", dll.c_str(), static_cast<unsigned long>(hr));
+        return 1;
+    }
+    const std::vector<CorpusFile> shortFiles = ListCorpus(corpus + L"\\short");
+    const std::vector<CorpusFile> longFiles = ListCorpus(corpus + L"\\long");
+    if (shortFiles.empty() || longFiles.empty()) {
+        std::fprintf(stderr, "bench: no corpus in %ls\n", corpus.c_str());
+        return 1;
+    }
+    for (const auto* list : {&shortFiles, &longFiles}) {
+        for (const CorpusFile& file : *list) {
+            if (!file.extent.valid) {
+                std::fprintf(stderr, "bench: not a FLAC file: %ls\n", file.path.c_str());
+                return 1;
+            }
+        }
+    }
+    CreateDirectoryW(work.c_str(), nullptr);
+    Report("files", static_cast<double>(shortFiles.size()));
+    Report("long_files", static_cast<double>(longFiles.size()));
+    Report("class_source", dll.empty() ? "CoCreateInstance" : "DllGetClassObject");
+
+    // One read first, so that loading the module is not counted anywhere.
+    ReadTimes warm;
+    if (!Check(MeasureRead(source, shortFiles.front(), warm), "first read", shortFiles.front())) {
+        return 1;
+    }
+    Progress("memory");
+    if (!MeasureMemory(source, shortFiles)) {
+        return 1;
+    }
+    Progress("counting stream calls");
+    if (!BenchReads(source, shortFiles)) {
+        return 1;
+    }
+    Progress("in-place commits");
+    if (!BenchInPlace(source, shortFiles, work)) {
+        return 1;
+    }
+    Progress("rewrite commits and copies");
+    if (!BenchRewrite(source, longFiles, work)) {
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    std::wstring dll;
+    std::vector<std::wstring> paths;
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring arg = argv[i];
+        if (arg == L"--dll" && i + 1 < argc) {
+            dll = argv[++i];
+        } else {
+            paths.push_back(arg);
+        }
+    }
+    if (paths.size() != 2) {
+        std::fputs(Usage, stderr);
+        return 2;
+    }
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+        return 1;
+    }
+    const int status = Run(dll, paths[0], paths[1]);
+    CoUninitialize();
+    return status;
+}
