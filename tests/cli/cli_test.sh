@@ -162,6 +162,10 @@ register)
     expect_in "registered" "$(host register)"
     expect_in "quillbrook.dll" "$(wine reg query "$machine" /ve)"
     expect_in "System.Title: Notes on the Engine" "$(host show "$fixtures/tagged.flac")"
+    # The thumbnail class by CLSID too, with the stand-in photo provider.
+    wine regsvr32 /s "Z:$build/tools/photo_thumbnail_standin/photo_thumbnail_standin.dll"
+    host thumbnail "$fixtures/cover.flac" "$work/registered.png" --size 32 >/dev/null
+    [ "$(/usr/bin/identify -format '%wx%h' "$work/registered.png")" = "32x24" ] || fail "no thumbnail through the registered classes"
     expect_in "unregistered" "$(host unregister)"
     if wine reg query "$machine" >/dev/null 2>&1; then fail "the class key survived unregistration"; fi
     if host show "$fixtures/tagged.flac" >/dev/null 2>&1; then fail "the class is still found"; fi
