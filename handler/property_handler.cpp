@@ -46,6 +46,19 @@ STDMETHODIMP CPropertyHandler::Initialize(IStream* stream, DWORD /*mode*/)
         if (!FLAC__metadata_chain_read_with_callbacks(m_chain, AsIOHandle(stream), StreamIOCallbacks)) {
             return TakeChainStatus(m_chain);
         }
+        // libFLAC reads every block but PADDING, which it seeks over, so a
+        // stream cut inside its padding reads as whole; the read leaves the
+        // position after the last block. Metadata that ends past the end of
+        // the stream is a truncated file: its audio byte count would wrap
+        // around and a write would add bytes that were never there.
+        ULARGE_INTEGER metadataEnd{};
+        hr = stream->Seek(zero, STREAM_SEEK_CUR, &metadataEnd);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        if (metadataEnd.QuadPart > size.QuadPart) {
+            return E_FAIL;
+        }
         MetadataIterator iterator = NewChainIterator(m_chain);
         if (!iterator) {
             return E_OUTOFMEMORY;
