@@ -1,6 +1,7 @@
 #include "handler/property_handler.h"
 
 #include "com/atl_exception.h"
+#include "flacio/block_length.h"
 #include "flacio/metadata_iterator.h"
 #include "flacio/stream_io.h"
 #include "tags/bindings.h"
@@ -65,11 +66,13 @@ STDMETHODIMP CPropertyHandler::Initialize(IStream* stream, DWORD /*mode*/)
         }
 
         ULONGLONG metadataBytes = 0;
+        bool lengthsMatch = true;
         const FLAC__StreamMetadata* streamInfo = nullptr;
         const FLAC__StreamMetadata* vorbisComment = nullptr;
         do {
             const FLAC__StreamMetadata* block = FLAC__metadata_iterator_get_block(iterator.get());
             metadataBytes += block->length + 4ULL;
+            lengthsMatch = lengthsMatch && LengthMatchesContents(*block);
             if (block->type == FLAC__METADATA_TYPE_STREAMINFO && streamInfo == nullptr) {
                 streamInfo = block;
             } else if (block->type == FLAC__METADATA_TYPE_VORBIS_COMMENT && vorbisComment == nullptr) {
@@ -104,6 +107,7 @@ STDMETHODIMP CPropertyHandler::Initialize(IStream* stream, DWORD /*mode*/)
         m_tags.swap(tags);
         m_changed = false;
         m_nonMetadataBytes = nonMetadataBytes;
+        m_lengthsMismatch = !lengthsMatch;
         return S_OK;
     });
 }
