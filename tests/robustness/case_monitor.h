@@ -10,7 +10,7 @@ class CaseMonitor {
 public:
     // Installs the unhandled-exception filter and starts the watchdog (once
     // per process). `figuresName` names the figures file that a crash or hang
-    // is recorded in.
+    // is recorded in (none when empty).
     static void Install(const std::string& figuresName, unsigned caseLimitMs = 20000);
 
     // Marks the start and end of one case.

@@ -53,6 +53,9 @@ void Figures::Write(bool finished) const
 
 void Figures::RecordAbort(const char* name, const char* kind)
 {
+    if (*name == '\0') {
+        return;
+    }
     FILE* file = _wfopen(FiguresPath(name).c_str(), L"a");
     if (file != nullptr) {
         std::fprintf(file, "%s 1\n", kind);

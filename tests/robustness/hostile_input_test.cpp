@@ -99,4 +99,23 @@ TEST_P(Mutation, SeededDamageFailsOrReadsConsistently)
 
 INSTANTIATE_TEST_SUITE_P(Batches, Mutation, testing::Range(0, kMutationBatches));
 
+// The reports themselves, run by CTest with QUILLBROOK_ROBUSTNESS_SELF_TEST
+// set to "crash" or "hang", which expects the report naming the case.
+TEST(CaseMonitorSelfTest, ReportsADeliberateCrashOrHangWithItsCase)
+{
+    char mode[16] = {};
+    if (GetEnvironmentVariableA("QUILLBROOK_ROBUSTNESS_SELF_TEST", mode, sizeof(mode)) == 0) {
+        GTEST_SKIP() << "run by the robustness_reports_* tests";
+    }
+    CaseMonitor::Install("", 1000);
+    CaseScope scope(std::string("deliberate ") + mode);
+    if (std::string(mode) == "crash") {
+        volatile int* nowhere = nullptr;
+        *nowhere = 1;
+    } else {
+        Sleep(10000);
+    }
+    ADD_FAILURE() << "the monitor did not end the process";
+}
+
 } // namespace

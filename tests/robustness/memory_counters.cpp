@@ -74,9 +74,15 @@ public:
         std::lock_guard lock(m_mutex);
         return m_bytes;
     }
+    std::int64_t Allocated()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_allocated;
+    }
     void Reset()
     {
         std::lock_guard lock(m_mutex);
+        m_allocated = 0;
         m_blocks.clear();
         m_bytes = 0;
     }
@@ -85,6 +91,7 @@ private:
     void Insert(void* block, SIZE_T size)
     {
         std::lock_guard lock(m_mutex);
+        ++m_allocated;
         m_blocks[block] = size;
         m_bytes += static_cast<std::int64_t>(size);
     }
@@ -103,6 +110,7 @@ private:
     std::mutex m_mutex;
     std::map<void*, SIZE_T> m_blocks;
     std::int64_t m_bytes = 0;
+    std::int64_t m_allocated = 0;
 };
 
 thread_local SIZE_T CountingSpy::t_request = 0;
@@ -128,6 +136,11 @@ TaskAllocatorCount::~TaskAllocatorCount()
 std::int64_t TaskAllocatorCount::LiveBlocks() const
 {
     return g_spy.Blocks();
+}
+
+std::int64_t TaskAllocatorCount::Allocated() const
+{
+    return g_spy.Allocated();
 }
 
 std::int64_t TaskAllocatorCount::LiveBytes() const

@@ -19,6 +19,8 @@ public:
     bool Registered() const { return m_registered; }
     std::int64_t LiveBlocks() const;
     std::int64_t LiveBytes() const;
+    // Blocks allocated (and reallocated) since registration.
+    std::int64_t Allocated() const;
 
 private:
     bool m_registered = false;
