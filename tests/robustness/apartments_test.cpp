@@ -3,6 +3,7 @@
 // instances at once on their own files. All get the same class object, every
 // result is right, and the lock count returns to zero.
 #include "tests/robustness/case_monitor.h"
+#include "tests/robustness/exercise.h"
 #include "tests/robustness/figures.h"
 #include "tests/robustness/server_objects.h"
 #include "tests/support/property_values.h"
@@ -66,10 +67,7 @@ void UseOwnFile(LoadedServer& server, std::barrier<>& start, const std::wstring&
                     handlerFactory->CreateInstance(nullptr, IID_IPropertyStore, store.PutVoid());
                     Check(result, store && InitializeObject(store, stream.Get()) == S_OK, "initialize for writing");
                     if (store) {
-                        PROPVARIANT value;
-                        InitPropVariantFromString(title.c_str(), &value);
-                        Check(result, store->SetValue(PKEY_Title, value) == S_OK, "set title");
-                        PropVariantClear(&value);
+                        Check(result, SetTitle(store.Get(), title) == S_OK, "set title");
                         Check(result, store->Commit() == S_OK, "commit");
                     }
                 }

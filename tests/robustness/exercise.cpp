@@ -19,6 +19,27 @@ std::vector<std::wstring> AllValues(IPropertyStore* store)
     return values;
 }
 
+void ExpectEveryOfferedKeyAnswers(IPropertyStore* store)
+{
+    DWORD count = 0;
+    EXPECT_EQ(store->GetCount(&count), S_OK);
+    for (DWORD i = 0; i < count; ++i) {
+        PROPERTYKEY key;
+        EXPECT_EQ(store->GetAt(i, &key), S_OK);
+        PropVariant value;
+        EXPECT_EQ(store->GetValue(key, &value), S_OK);
+    }
+}
+
+HRESULT SetTitle(IPropertyStore* store, const std::wstring& title)
+{
+    PROPVARIANT value;
+    InitPropVariantFromString(title.c_str(), &value);
+    const HRESULT hr = store->SetValue(PKEY_Title, value);
+    PropVariantClear(&value);
+    return hr;
+}
+
 bool KeepsNonMetadata(const Bytes& original, const Bytes& written)
 {
     FlacLayout before;
@@ -94,20 +115,9 @@ HostileOutcome ExerciseStream(ServerObjects& objects, const Bytes& bytes, bool l
             EXPECT_EQ(count, 0u) << "a failed Initialize offers no keys";
         } else {
             outcome.handlerInitialized = true;
-            DWORD count = 0;
-            EXPECT_EQ(store->GetCount(&count), S_OK);
-            for (DWORD i = 0; i < count; ++i) {
-                PROPERTYKEY key;
-                EXPECT_EQ(store->GetAt(i, &key), S_OK);
-                PropVariant value;
-                EXPECT_EQ(store->GetValue(key, &value), S_OK);
-            }
+            ExpectEveryOfferedKeyAnswers(store.Get());
             before = AllValues(store.Get());
-
-            PROPVARIANT value;
-            InitPropVariantFromString(title.c_str(), &value);
-            EXPECT_EQ(store->SetValue(PKEY_Title, value), S_OK);
-            PropVariantClear(&value);
+            EXPECT_EQ(SetTitle(store.Get(), title), S_OK);
             const HRESULT commit = store->Commit();
             EXPECT_TRUE(commit == S_OK || FAILED(commit)) << std::hex << commit;
             outcome.committed = commit == S_OK;

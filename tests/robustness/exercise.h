@@ -12,6 +12,12 @@
 // Every value GetValue answers for the readable keys, as texts.
 std::vector<std::wstring> AllValues(IPropertyStore* store);
 
+// Enumerates the keys the store offers and asks for each one's value; every
+// call must succeed.
+void ExpectEveryOfferedKeyAnswers(IPropertyStore* store);
+
+HRESULT SetTitle(IPropertyStore* store, const std::wstring& title);
+
 // Whether `written` keeps everything of `original` that is not metadata: the
 // bytes in front of the first block (ID3v2 tag, marker) and the audio. True
 // when the original's layout cannot be told (its blocks run past its end).

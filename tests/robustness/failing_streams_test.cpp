@@ -81,14 +81,10 @@ protected:
         CaseMonitor::Install(std::string("failing-streams-") + Name(GetParam()));
     }
 
-    void SetTitle(IPropertyStore* store) const
+    // A title that fits the padding, or one that outgrows it.
+    std::wstring Title() const
     {
-        const std::wstring title =
-            GetParam() == Operation::CommitRewrite ? std::wstring(9000, L'R') : std::wstring(L"t");
-        PROPVARIANT value;
-        InitPropVariantFromString(title.c_str(), &value);
-        EXPECT_EQ(store->SetValue(PKEY_Title, value), S_OK);
-        PropVariantClear(&value);
+        return GetParam() == Operation::CommitRewrite ? std::wstring(9000, L'R') : std::wstring(L"t");
     }
 
     // Runs the operation over `original`, with `fault` planned if given.
@@ -141,7 +137,7 @@ protected:
             return result;
         }
         EXPECT_EQ(result.hr, S_OK);
-        SetTitle(store.Get());
+        EXPECT_EQ(SetTitle(store.Get(), Title()), S_OK);
         plan();
         result.hr = store->Commit();
         result.bytes = stream->Bytes();

@@ -17,7 +17,7 @@
 namespace {
 
 constexpr int kMutationBatches = 8;
-constexpr int kMutationsPerBatch = 2600;
+constexpr int kMutationsPerBatch = 5000;
 
 struct HostileRun {
     explicit HostileRun(const std::string& name) : figures(name) { CaseMonitor::Install(name); }

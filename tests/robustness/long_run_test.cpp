@@ -47,18 +47,8 @@ void Cycle(ServerObjects& objects, const Bytes& bytes, int cycle)
     {
         auto store = objects.NewHandler();
         ASSERT_EQ(InitializeObject(store, stream.Get()), S_OK);
-        DWORD count = 0;
-        ASSERT_EQ(store->GetCount(&count), S_OK);
-        for (DWORD i = 0; i < count; ++i) {
-            PROPERTYKEY key;
-            ASSERT_EQ(store->GetAt(i, &key), S_OK);
-            PropVariant value;
-            ASSERT_EQ(store->GetValue(key, &value), S_OK);
-        }
-        PROPVARIANT value;
-        InitPropVariantFromString(title.c_str(), &value);
-        ASSERT_EQ(store->SetValue(PKEY_Title, value), S_OK);
-        PropVariantClear(&value);
+        ExpectEveryOfferedKeyAnswers(store.Get());
+        ASSERT_EQ(SetTitle(store.Get(), title), S_OK);
         ASSERT_EQ(store->Commit(), S_OK);
     }
     ASSERT_EQ(stream->RefCount(), 1);
