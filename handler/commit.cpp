@@ -90,6 +90,11 @@ STDMETHODIMP CPropertyHandler::Commit()
         // so there is nothing safe to write into.
         return E_UNEXPECTED;
     }
+    if (m_lengthsMismatch) {
+        // Bad metadata: libFLAC would write blocks whose lengths differ from
+        // what their headers say, and overwrite or drop audio bytes.
+        return E_FAIL;
+    }
     return GuardHResult([&]() -> HRESULT {
         const std::vector<std::string> entries = CommentEntries();
 

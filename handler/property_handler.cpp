@@ -1,6 +1,7 @@
 #include "handler/property_handler.h"
 
 #include "com/atl_exception.h"
+#include "flacio/block_length.h"
 #include "flacio/metadata_iterator.h"
 #include "flacio/stream_io.h"
 #include "tags/bindings.h"
@@ -46,17 +47,32 @@ STDMETHODIMP CPropertyHandler::Initialize(IStream* stream, DWORD /*mode*/)
         if (!FLAC__metadata_chain_read_with_callbacks(m_chain, AsIOHandle(stream), StreamIOCallbacks)) {
             return TakeChainStatus(m_chain);
         }
+        // libFLAC reads every block but PADDING, which it seeks over, so a
+        // stream cut inside its padding reads as whole; the read leaves the
+        // position after the last block. Metadata that ends past the end of
+        // the stream is a truncated file: its audio byte count would wrap
+        // around and a write would add bytes that were never there.
+        ULARGE_INTEGER metadataEnd{};
+        hr = stream->Seek(zero, STREAM_SEEK_CUR, &metadataEnd);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        if (metadataEnd.QuadPart > size.QuadPart) {
+            return E_FAIL;
+        }
         MetadataIterator iterator = NewChainIterator(m_chain);
         if (!iterator) {
             return E_OUTOFMEMORY;
         }
 
         ULONGLONG metadataBytes = 0;
+        bool lengthsMatch = true;
         const FLAC__StreamMetadata* streamInfo = nullptr;
         const FLAC__StreamMetadata* vorbisComment = nullptr;
         do {
             const FLAC__StreamMetadata* block = FLAC__metadata_iterator_get_block(iterator.get());
             metadataBytes += block->length + 4ULL;
+            lengthsMatch = lengthsMatch && LengthMatchesContents(*block);
             if (block->type == FLAC__METADATA_TYPE_STREAMINFO && streamInfo == nullptr) {
                 streamInfo = block;
             } else if (block->type == FLAC__METADATA_TYPE_VORBIS_COMMENT && vorbisComment == nullptr) {
@@ -91,6 +107,7 @@ STDMETHODIMP CPropertyHandler::Initialize(IStream* stream, DWORD /*mode*/)
         m_tags.swap(tags);
         m_changed = false;
         m_nonMetadataBytes = nonMetadataBytes;
+        m_lengthsMismatch = !lengthsMatch;
         return S_OK;
     });
 }

@@ -128,6 +128,10 @@ private:
     // Set when the chain could not be brought back in line with the stream
     // after a failed rewrite; the handler then refuses to write.
     bool m_chainStale = false;
+    // Set when a block's header length disagrees with the contents libFLAC
+    // read (LengthMatchesContents): the handler shows what it read but
+    // refuses to write it back.
+    bool m_lengthsMismatch = false;
 };
 
 // Stores the audio values of the STREAMINFO block in the handler and lists

@@ -15,6 +15,7 @@
 #include <thumbcache.h>
 #include <comcat.h>
 #include <wincodec.h>
+#include <psapi.h>
 
 #ifdef _INC_PROPKEY
 #error "propkey.h has wrong identifiers for several audio keys; use the keys defined below"

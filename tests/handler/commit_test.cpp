@@ -215,6 +215,51 @@ TEST(CommitRewrite, NewBlockGoesBeforeThePaddingWithTheLinkedVendor)
     EXPECT_STREQ(artist->calpwstr.pElems[0], L"Someone with a long name");
 }
 
+// libFLAC reads STREAMINFO and PICTURE blocks by their fields, whatever length
+// their headers give, salvages what it can of a damaged VORBIS_COMMENT block,
+// and writes every block back under the length it read. Such a stream is
+// shown, but a Commit leaves it untouched.
+TEST(CommitRefusal, BlockLengthsThatDisagreeWithTheirContentsAreNotWrittenBack)
+{
+    const Bytes shortStreamInfo = FlacBuilder().StreamInfo().Block(0, Bytes(30, 0)).Audio(3000).Build();
+    Bytes shortPicture =
+        FlacBuilder().StreamInfo().Padding(50).Picture(3, "image/png", Bytes(40, 9)).Audio(3000).Build();
+    // The picture's header claims 4 bytes less than its fields hold.
+    shortPicture[ParseFlacLayout(shortPicture).blocks.back().offset + 3] -= 4;
+    // A second comment block whose count promises more comments than it holds.
+    Bytes damagedComments = FlacBuilder()
+                                .StreamInfo()
+                                .VorbisComment({"TITLE=a"})
+                                .Padding(400)
+                                .VorbisComment({"ARTIST=b", "ALBUM=c"})
+                                .Audio(3000)
+                                .Build();
+    const BlockLayout& second = ParseFlacLayout(damagedComments).blocks.back();
+    damagedComments[second.offset + 4 + 4 + 11] = 9; // comment count, after "test vendor"
+    const Bytes partialSeekTable = FlacBuilder().StreamInfo().Padding(300).Block(3, Bytes(20, 0)).Audio(3000).Build();
+
+    for (const Bytes& original : {shortStreamInfo, shortPicture, damagedComments, partialSeekTable}) {
+        LoadedHandler h(original);
+        h.stream->EnableSafeSave();
+        ASSERT_EQ(h.result, S_OK) << "what libFLAC read is shown";
+        for (const bool grow : {false, true}) {
+            ASSERT_EQ(SetText(h.store.Get(), PKEY_Title, grow ? std::wstring(200, L'x').c_str() : L"t"), S_OK);
+            EXPECT_EQ(h.store->Commit(), E_FAIL);
+            EXPECT_EQ(h.stream->Bytes(), original);
+        }
+    }
+}
+
+TEST(CommitRewrite, AnId3v2PrefixedStreamWithConsistentLengthsIsWritten)
+{
+    const Bytes original = FlacBuilder().Id3v2Prefix(300).StreamInfo().VorbisComment({"TITLE=a"}).Audio(900).Build();
+    LoadedHandler h(original);
+    h.stream->EnableSafeSave();
+    ASSERT_EQ(SetText(h.store.Get(), PKEY_Title, L"a longer title"), S_OK);
+    ASSERT_EQ(h.store->Commit(), S_OK);
+    EXPECT_EQ(CommentsOf(h.stream->Bytes()), std::vector<std::string>{"TITLE=a longer title"});
+}
+
 // Fails each stream call of a successful Commit in turn: a failure is
 // reported with the change still pending and, on the rewrite path, the
 // original untouched; a success is exactly the expected result.

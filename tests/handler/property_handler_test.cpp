@@ -84,6 +84,25 @@ TEST(PropertyHandlerInit, StreamFailuresBecomeResultCodes)
     EXPECT_EQ(InitializeWith(store.Get(), stream.Get()), S_OK);
 }
 
+// libFLAC seeks over PADDING instead of reading it, so a stream cut inside its
+// final padding block reads as a whole chain. Such a stream has lost its
+// audio; taking it would give an audio byte count wrapped around below zero.
+TEST(PropertyHandlerInit, StreamCutInsideItsPaddingIsRefused)
+{
+    Bytes cut = FlacBuilder().StreamInfo().VorbisComment({"TITLE=a"}).Padding(500).Audio(1000).Build();
+    cut.resize(cut.size() - 1000 - 200);
+    LoadedHandler h(cut);
+    EXPECT_EQ(h.result, E_FAIL);
+    DWORD count = 99;
+    EXPECT_EQ(h.store->GetCount(&count), S_OK);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(h.stream->RefCount(), 1);
+
+    Bytes whole = FlacBuilder().StreamInfo().VorbisComment({"TITLE=a"}).Padding(500).Build();
+    LoadedHandler complete(whole);
+    EXPECT_EQ(complete.result, S_OK) << "metadata that ends exactly at the end of the stream is whole";
+}
+
 TEST(PropertyHandlerKeys, GetAtPastTheEndZeroesTheKey)
 {
     LoadedHandler h(MinimalFlac());

@@ -3,9 +3,12 @@
 #include "server/identifiers.h"
 #include "tests/support/com_helpers.h"
 #include "tests/support/loaded_server.h"
+#include "tests/support/module_exports.h"
 #include "tests/support/registry_snapshot.h"
 
 #include <gtest/gtest.h>
+
+#include <map>
 
 namespace {
 
@@ -156,6 +159,69 @@ TEST_F(Registration, InstallForUserInAnyLetterCaseWritesOnlyTheUsersClasses)
         EXPECT_FALSE(TypeLibraryLoads());
         EXPECT_TRUE(RegistryKeyExists(HKEY_CURRENT_USER, kMachineClasses + L"AppID"));
         EXPECT_TRUE(RegistryKeyExists(HKEY_CURRENT_USER, kMachineClasses + L"CLSID"));
+    }
+}
+
+// Everything under the machine's class trees that registration could touch.
+std::map<std::wstring, RegistryTree> MachineClassTrees()
+{
+    std::map<std::wstring, RegistryTree> trees;
+    for (const wchar_t* tree : {L"AppID", L"CLSID", L"TypeLib", L"Interface"}) {
+        trees[tree] = ReadRegistryTree(HKEY_LOCAL_MACHINE, kMachineClasses + tree);
+    }
+    return trees;
+}
+
+// Whether the platform's own RegisterTypeLibForUser registers for the machine
+// (Wine's does: it calls RegisterTypeLib), found by calling it directly.
+bool PlatformRegistersUserTypeLibrariesForTheMachine()
+{
+    using RegisterFn = HRESULT(WINAPI*)(ITypeLib*, LPOLESTR, LPOLESTR);
+    using UnregisterFn = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
+    const HMODULE oleaut = GetModuleHandleW(L"oleaut32.dll");
+    const auto registerForUser = GetExport<RegisterFn>(oleaut, "RegisterTypeLibForUser");
+    const auto unregisterForUser = GetExport<UnregisterFn>(oleaut, "UnRegisterTypeLibForUser");
+    ComPtr<ITypeLib> library;
+    std::wstring module = BuiltModulePath();
+    if (registerForUser == nullptr || unregisterForUser == nullptr ||
+        FAILED(LoadTypeLibEx(module.c_str(), REGKIND_NONE, library.Put())) ||
+        FAILED(registerForUser(library.Get(), module.data(), nullptr))) {
+        return false;
+    }
+    const bool machineWide =
+        RegistryKeyExists(HKEY_LOCAL_MACHINE, kMachineClasses + L"TypeLib\\" + GuidText(LIBID_QuillbrookLib));
+    unregisterForUser(LIBID_QuillbrookLib, 1, 0, 0x0409, SYS_WIN64);
+    return machineWide;
+}
+
+TEST_F(Registration, PerUserInstallAndUninstallWriteNothingForTheMachine)
+{
+    const auto before = MachineClassTrees();
+    ASSERT_FALSE(before.at(L"CLSID").empty()) << "the machine's class tree is readable";
+    // Where the platform itself puts a per-user type library under the
+    // machine, that one key is the platform's doing, not the module's.
+    const bool platformTypeLibForMachine = PlatformRegistersUserTypeLibrariesForTheMachine();
+    const std::wstring ourTypeLib = GuidText(LIBID_QuillbrookLib);
+    const auto withoutOurTypeLib = [&](RegistryTree tree) {
+        if (platformTypeLibForMachine) {
+            std::erase_if(tree, [&](const RegistryValue& value) { return value.key.starts_with(ourTypeLib); });
+        }
+        return tree;
+    };
+    {
+        LoadedServer server;
+        ASSERT_EQ(server.install(TRUE, L"user"), S_OK);
+        ExpectEntries(HKEY_CURRENT_USER, true);
+        const auto registered = MachineClassTrees();
+        for (const auto& [name, tree] : before) {
+            EXPECT_EQ(withoutOurTypeLib(registered.at(name)), tree)
+                << Narrow(name) << " changed under HKEY_LOCAL_MACHINE";
+        }
+        ASSERT_EQ(server.install(FALSE, L"user"), S_OK);
+    }
+    const auto after = MachineClassTrees();
+    for (const auto& [name, tree] : before) {
+        EXPECT_EQ(after.at(name), tree) << Narrow(name) << " changed under HKEY_LOCAL_MACHINE";
     }
 }
 

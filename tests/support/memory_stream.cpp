@@ -37,6 +37,20 @@ void MemoryStream::FailCall(StreamCall kind, int nth, HRESULT hr)
     m_failures[kind] = {Calls(kind) + nth, hr};
 }
 
+void MemoryStream::FailDestinationCall(StreamCall kind, int nth, HRESULT hr)
+{
+    m_destinationFailures[kind] = {nth, hr};
+}
+
+int MemoryStream::DestinationCalls(StreamCall kind) const
+{
+    if (m_destination != nullptr) {
+        return m_destination->Calls(kind);
+    }
+    const auto found = m_lastDestinationCalls.find(kind);
+    return found == m_lastDestinationCalls.end() ? 0 : found->second;
+}
+
 bool MemoryStream::ShouldFail(StreamCall kind, HRESULT& hr)
 {
     const int count = ++m_calls[kind];
@@ -180,6 +194,7 @@ STDMETHODIMP MemoryStream::Commit(DWORD)
     if (m_destination != nullptr) {
         m_bytes = m_destination->Bytes();
         m_position = 0;
+        m_lastDestinationCalls = m_destination->m_calls;
         m_destination->Release();
         m_destination = nullptr;
     }
@@ -200,6 +215,10 @@ STDMETHODIMP MemoryStream::GetDestinationStream(IStream** destination)
         m_destination->Release();
     }
     m_destination = Create();
+    for (const auto& [kind, failure] : m_destinationFailures) {
+        m_destination->FailCall(kind, failure.first, failure.second);
+    }
+    m_destinationFailures.clear();
     m_destination->AddRef();
     *destination = m_destination;
     return S_OK;

@@ -34,6 +34,11 @@ public:
     void EnableSafeSave() { m_safeSave = true; }
     // The destination handed out by the last GetDestinationStream, if any.
     MemoryStream* Destination() const { return m_destination; }
+    // The `nth` call of `kind` on the next destination handed out fails.
+    void FailDestinationCall(StreamCall kind, int nth, HRESULT hr = STG_E_ACCESSDENIED);
+    // Calls made on the last destination handed out, also once it has been
+    // committed into this stream.
+    int DestinationCalls(StreamCall kind) const;
     // Reads return at most this many bytes per call.
     void SetReadChunk(ULONG chunk) { m_readChunk = chunk; }
 
@@ -74,4 +79,6 @@ private:
     ULONG m_readChunk = 0;
     bool m_safeSave = false;
     MemoryStream* m_destination = nullptr;
+    std::map<StreamCall, std::pair<int, HRESULT>> m_destinationFailures;
+    std::map<StreamCall, int> m_lastDestinationCalls;
 };
