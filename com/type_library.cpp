@@ -1,6 +1,7 @@
 #include "com/type_library.h"
 
 #include "com/registration.h"
+#include "com/scoped_interface.h"
 
 namespace {
 
@@ -17,27 +18,6 @@ public:
 
 private:
     BSTR m_text = nullptr;
-};
-
-// An interface pointer released when it leaves scope.
-template <class T> class ScopedInterface {
-public:
-    ScopedInterface() = default;
-    ~ScopedInterface()
-    {
-        if (m_p != nullptr) {
-            m_p->Release();
-        }
-    }
-    ScopedInterface(const ScopedInterface&) = delete;
-    ScopedInterface& operator=(const ScopedInterface&) = delete;
-
-    T** operator&() noexcept { return &m_p; }
-    T* operator->() const noexcept { return m_p; }
-    T* Get() const noexcept { return m_p; }
-
-private:
-    T* m_p = nullptr;
 };
 
 // The per-user variant of an OLE Automation function when the per-user switch

@@ -3,12 +3,11 @@
 // in place when the padding absorbs the change, or else rewrites the whole
 // stream into the destination stream the property system provides.
 #include "com/atl_exception.h"
+#include "com/scoped_interface.h"
 #include "flacio/metadata_iterator.h"
 #include "flacio/stream_io.h"
 #include "handler/property_handler.h"
 #include "tags/utf8.h"
-
-#include <utility>
 
 namespace {
 
@@ -16,21 +15,6 @@ bool IsLegalEntry(const FLAC__StreamMetadata_VorbisComment_Entry& entry) noexcep
 {
     return FLAC__format_vorbiscomment_entry_is_legal(entry.entry, entry.length) != 0;
 }
-
-// Releases an interface pointer on every way out.
-template <class Interface> struct Held {
-    Interface* p = nullptr;
-    Held() = default;
-    Held(const Held&) = delete;
-    Held& operator=(const Held&) = delete;
-    ~Held() { Reset(); }
-    void Reset()
-    {
-        if (p != nullptr) {
-            std::exchange(p, nullptr)->Release();
-        }
-    }
-};
 
 } // namespace
 
@@ -148,21 +132,21 @@ STDMETHODIMP CPropertyHandler::Commit()
 
 HRESULT CPropertyHandler::RewriteIntoDestination()
 {
-    Held<IDestinationStreamFactory> factory;
-    m_stream->QueryInterface(IID_IDestinationStreamFactory, reinterpret_cast<void**>(&factory.p));
-    if (factory.p == nullptr) {
+    ScopedInterface<IDestinationStreamFactory> factory;
+    m_stream->QueryInterface(IID_IDestinationStreamFactory, factory.PutVoid());
+    if (factory.Get() == nullptr) {
         return E_NOINTERFACE;
     }
-    Held<IStream> destination;
-    HRESULT hr = factory.p->GetDestinationStream(&destination.p);
+    ScopedInterface<IStream> destination;
+    HRESULT hr = factory->GetDestinationStream(&destination);
     if (FAILED(hr)) {
         return hr;
     }
-    if (destination.p == nullptr) {
+    if (destination.Get() == nullptr) {
         return E_UNEXPECTED;
     }
     if (!FLAC__metadata_chain_write_with_callbacks_and_tempfile(m_chain, true, AsIOHandle(m_stream), StreamIOCallbacks,
-                                                                AsIOHandle(destination.p), StreamIOCallbacks)) {
+                                                                AsIOHandle(destination.Get()), StreamIOCallbacks)) {
         return TakeChainStatus(m_chain);
     }
 
@@ -180,7 +164,7 @@ HRESULT CPropertyHandler::RewriteIntoDestination()
         } while (FLAC__metadata_iterator_next(iterator.get()));
         LARGE_INTEGER zero{};
         ULARGE_INTEGER written{};
-        hr = destination.p->Seek(zero, STREAM_SEEK_END, &written);
+        hr = destination->Seek(zero, STREAM_SEEK_END, &written);
         if (SUCCEEDED(hr) && written.QuadPart != m_nonMetadataBytes + metadataBytes) {
             hr = E_FAIL;
         }
