@@ -19,3 +19,17 @@ inline MetadataIterator NewChainIterator(FLAC__Metadata_Chain* chain) noexcept
     }
     return iterator;
 }
+
+// The bytes the chain's blocks take in a stream, headers included; 0 when no
+// iterator can be made (a chain that was read holds at least one block).
+inline unsigned long long ChainMetadataBytes(FLAC__Metadata_Chain* chain) noexcept
+{
+    MetadataIterator iterator = NewChainIterator(chain);
+    unsigned long long bytes = 0;
+    if (iterator) {
+        do {
+            bytes += FLAC__metadata_iterator_get_block(iterator.get())->length + 4ULL;
+        } while (FLAC__metadata_iterator_next(iterator.get()));
+    }
+    return bytes;
+}

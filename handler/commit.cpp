@@ -6,14 +6,33 @@
 #include "com/scoped_interface.h"
 #include "flacio/metadata_iterator.h"
 #include "flacio/stream_io.h"
+#include "flacio/stream_range.h"
 #include "handler/property_handler.h"
 #include "tags/utf8.h"
+
+#include <algorithm>
 
 namespace {
 
 bool IsLegalEntry(const FLAC__StreamMetadata_VorbisComment_Entry& entry) noexcept
 {
     return FLAC__format_vorbiscomment_entry_is_legal(entry.entry, entry.length) != 0;
+}
+
+// The field name of a comment, upper-cased as the map holds names; empty
+// when the comment has no "=".
+std::string UpperFieldName(const FLAC__StreamMetadata_VorbisComment_Entry& entry)
+{
+    const auto begin = reinterpret_cast<const char*>(entry.entry);
+    const auto end = begin + entry.length;
+    const auto equals = std::find(begin, end, '=');
+    std::string name(begin, equals == end ? begin : equals);
+    for (char& c : name) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return name;
 }
 
 } // namespace
@@ -44,24 +63,63 @@ std::vector<std::string> CPropertyHandler::CommentEntries() const
 HRESULT CPropertyHandler::BuildVorbisComment(FLAC__StreamMetadata& block,
                                              const std::vector<std::string>& entries) noexcept
 {
-    // Comments the map never held (they are not legal Vorbis comments, so the
-    // reader skipped them) stay as they are; every legal one is rebuilt from
-    // the map.
-    FLAC__StreamMetadata_VorbisComment& comments = block.data.vorbis_comment;
-    for (FLAC__uint32 i = comments.num_comments; i-- > 0;) {
-        if (IsLegalEntry(comments.comments[i]) && !FLAC__metadata_object_vorbiscomment_delete_comment(&block, i)) {
+    return GuardHResult([&]() -> HRESULT {
+        // Comments the map never held (they are not legal Vorbis comments, so
+        // the reader skipped them) stay as they are, unless the user has since
+        // replaced or removed their field: other programs would show the old
+        // value again. Every legal comment is rebuilt from the map.
+        FLAC__StreamMetadata_VorbisComment& comments = block.data.vorbis_comment;
+        for (FLAC__uint32 i = comments.num_comments; i-- > 0;) {
+            const FLAC__StreamMetadata_VorbisComment_Entry& comment = comments.comments[i];
+            const bool keep = !IsLegalEntry(comment) && !m_editedFields.contains(UpperFieldName(comment));
+            if (!keep && !FLAC__metadata_object_vorbiscomment_delete_comment(&block, i)) {
+                return E_OUTOFMEMORY;
+            }
+        }
+        for (const std::string& text : entries) {
+            FLAC__StreamMetadata_VorbisComment_Entry entry;
+            entry.length = static_cast<FLAC__uint32>(text.size());
+            entry.entry = reinterpret_cast<FLAC__byte*>(const_cast<char*>(text.data()));
+            if (!FLAC__metadata_object_vorbiscomment_append_comment(&block, entry, /*copy=*/true)) {
+                return E_OUTOFMEMORY;
+            }
+        }
+        return S_OK;
+    });
+}
+
+HRESULT CPropertyHandler::RebuildVorbisComment(const std::vector<std::string>& entries)
+{
+    MetadataIterator iterator = NewChainIterator(m_chain);
+    if (!iterator) {
+        return E_OUTOFMEMORY;
+    }
+    FLAC__StreamMetadata* vorbisComment = nullptr;
+    do {
+        FLAC__StreamMetadata* block = FLAC__metadata_iterator_get_block(iterator.get());
+        if (block->type == FLAC__METADATA_TYPE_VORBIS_COMMENT && vorbisComment == nullptr) {
+            vorbisComment = block;
+        }
+    } while (FLAC__metadata_iterator_next(iterator.get()));
+
+    if (vorbisComment == nullptr) {
+        // A new block carries the vendor string of the linked libFLAC and goes
+        // after the last block; sorting the padding below moves it in front
+        // of the padding.
+        vorbisComment = FLAC__metadata_object_new(FLAC__METADATA_TYPE_VORBIS_COMMENT);
+        if (vorbisComment == nullptr) {
             return E_OUTOFMEMORY;
         }
-    }
-    for (const std::string& text : entries) {
-        FLAC__StreamMetadata_VorbisComment_Entry entry;
-        entry.length = static_cast<FLAC__uint32>(text.size());
-        entry.entry = reinterpret_cast<FLAC__byte*>(const_cast<char*>(text.data()));
-        if (!FLAC__metadata_object_vorbiscomment_append_comment(&block, entry, /*copy=*/true)) {
-            return E_OUTOFMEMORY;
+        if (!FLAC__metadata_iterator_insert_block_after(iterator.get(), vorbisComment)) {
+            FLAC__metadata_object_delete(vorbisComment);
+            return E_FAIL;
         }
     }
-    return S_OK;
+    const HRESULT hr = BuildVorbisComment(*vorbisComment, entries);
+    if (SUCCEEDED(hr)) {
+        FLAC__metadata_chain_sort_padding(m_chain);
+    }
+    return hr;
 }
 
 STDMETHODIMP CPropertyHandler::Commit()
@@ -69,9 +127,8 @@ STDMETHODIMP CPropertyHandler::Commit()
     if (!m_changed) {
         return S_OK;
     }
-    if (m_stream == nullptr || m_chainStale) {
-        // Nothing was read (or what was read no longer matches the stream),
-        // so there is nothing safe to write into.
+    if (m_stream == nullptr) {
+        // Nothing was read, so there is nothing safe to write into.
         return E_UNEXPECTED;
     }
     if (m_lengthsMismatch) {
@@ -80,48 +137,16 @@ STDMETHODIMP CPropertyHandler::Commit()
         return E_FAIL;
     }
     return GuardHResult([&]() -> HRESULT {
-        const std::vector<std::string> entries = CommentEntries();
-
-        MetadataIterator iterator = NewChainIterator(m_chain);
-        if (!iterator) {
-            return E_OUTOFMEMORY;
-        }
-        FLAC__StreamMetadata* vorbisComment = nullptr;
-        do {
-            FLAC__StreamMetadata* block = FLAC__metadata_iterator_get_block(iterator.get());
-            if (block->type == FLAC__METADATA_TYPE_VORBIS_COMMENT && vorbisComment == nullptr) {
-                vorbisComment = block;
-            }
-        } while (FLAC__metadata_iterator_next(iterator.get()));
-
-        if (vorbisComment == nullptr) {
-            // A new block carries the vendor string of the linked libFLAC and
-            // goes after the last block; sorting the padding below moves it
-            // in front of the padding.
-            vorbisComment = FLAC__metadata_object_new(FLAC__METADATA_TYPE_VORBIS_COMMENT);
-            if (vorbisComment == nullptr) {
-                return E_OUTOFMEMORY;
-            }
-            if (!FLAC__metadata_iterator_insert_block_after(iterator.get(), vorbisComment)) {
-                FLAC__metadata_object_delete(vorbisComment);
-                return E_FAIL;
-            }
-        }
-
-        HRESULT hr = BuildVorbisComment(*vorbisComment, entries);
+        HRESULT hr = m_chainStale ? ReadChainAgain() : S_OK;
         if (FAILED(hr)) {
             return hr;
         }
-        FLAC__metadata_chain_sort_padding(m_chain);
-
-        if (!FLAC__metadata_chain_check_if_tempfile_needed(m_chain, /*use_padding=*/true)) {
-            if (!FLAC__metadata_chain_write_with_callbacks(m_chain, true, AsIOHandle(m_stream), StreamIOCallbacks)) {
-                return TakeChainStatus(m_chain);
-            }
-            hr = m_stream->Commit(STGC_DEFAULT);
-        } else {
-            hr = RewriteIntoDestination();
+        hr = RebuildVorbisComment(CommentEntries());
+        if (FAILED(hr)) {
+            return hr;
         }
+        const bool fitsInPlace = !FLAC__metadata_chain_check_if_tempfile_needed(m_chain, /*use_padding=*/true);
+        hr = fitsInPlace && !m_destinationOnly ? WriteInPlace() : WriteThroughDestination(fitsInPlace);
         if (FAILED(hr)) {
             return hr;
         }
@@ -130,7 +155,30 @@ STDMETHODIMP CPropertyHandler::Commit()
     });
 }
 
-HRESULT CPropertyHandler::RewriteIntoDestination()
+HRESULT CPropertyHandler::WriteInPlace()
+{
+    // A write that fails part way, or a Commit of the stream that fails after
+    // it, would leave the file half old and half new: keep what is
+    // overwritten, to put it back.
+    std::vector<std::uint8_t> previous;
+    HRESULT hr = ReadRange(m_stream, m_metadataOffset, m_metadataBytes, previous);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    if (!FLAC__metadata_chain_write_with_callbacks(m_chain, true, AsIOHandle(m_stream), StreamIOCallbacks)) {
+        hr = TakeChainStatus(m_chain);
+    } else {
+        hr = m_stream->Commit(STGC_DEFAULT);
+    }
+    if (FAILED(hr) && FAILED(WriteRange(m_stream, m_metadataOffset, previous))) {
+        // The file may hold part of the new metadata; a complete copy written
+        // from the chain mends it, nothing written in place can be trusted to.
+        m_destinationOnly = true;
+    }
+    return hr;
+}
+
+HRESULT CPropertyHandler::WriteThroughDestination(bool fitsInPlace)
 {
     ScopedInterface<IDestinationStreamFactory> factory;
     m_stream->QueryInterface(IID_IDestinationStreamFactory, factory.PutVoid());
@@ -142,33 +190,8 @@ HRESULT CPropertyHandler::RewriteIntoDestination()
     if (FAILED(hr)) {
         return hr;
     }
-    if (destination.Get() == nullptr) {
-        return E_UNEXPECTED;
-    }
-    if (!FLAC__metadata_chain_write_with_callbacks_and_tempfile(m_chain, true, AsIOHandle(m_stream), StreamIOCallbacks,
-                                                                AsIOHandle(destination.Get()), StreamIOCallbacks)) {
-        return TakeChainStatus(m_chain);
-    }
-
-    // libFLAC copies the audio until the stream says it is at the end; a
-    // stream that fails while answering can end the copy early without an
-    // error. The copy must hold everything that is not metadata, or it does
-    // not replace the file.
-    ULONGLONG metadataBytes = 0;
-    MetadataIterator iterator = NewChainIterator(m_chain);
-    if (!iterator) {
-        hr = E_OUTOFMEMORY;
-    } else {
-        do {
-            metadataBytes += FLAC__metadata_iterator_get_block(iterator.get())->length + 4ULL;
-        } while (FLAC__metadata_iterator_next(iterator.get()));
-        LARGE_INTEGER zero{};
-        ULARGE_INTEGER written{};
-        hr = destination->Seek(zero, STREAM_SEEK_END, &written);
-        if (SUCCEEDED(hr) && written.QuadPart != m_nonMetadataBytes + metadataBytes) {
-            hr = E_FAIL;
-        }
-    }
+    bool chainRewritten = false;
+    hr = destination.Get() != nullptr ? WriteDestination(destination.Get(), fitsInPlace, chainRewritten) : E_UNEXPECTED;
     // The copy is finished: let go of it before the commit that puts it in
     // the file's place, so that nothing of ours keeps it open.
     destination.Reset();
@@ -177,16 +200,65 @@ HRESULT CPropertyHandler::RewriteIntoDestination()
         hr = m_stream->Commit(STGC_DEFAULT);
     }
     if (FAILED(hr)) {
-        // libFLAC now takes the copy for the file; it is not.
-        ResyncChainWithStream();
+        // The destination stays pending on the file stream, whose next Commit
+        // would put it, unfinished or unwanted, in the file's place. Drop it;
+        // and since that may have failed too, write only through fresh
+        // destinations from now on.
+        m_stream->Revert();
+        m_destinationOnly = true;
+        if (chainRewritten) {
+            // libFLAC now takes the copy for the file; it is not.
+            ReadChainAgain();
+        }
+        return hr;
     }
-    return hr;
+    m_destinationOnly = false;
+    m_metadataBytes = ChainMetadataBytes(m_chain);
+    return S_OK;
 }
 
-void CPropertyHandler::ResyncChainWithStream() noexcept
+HRESULT CPropertyHandler::WriteDestination(IStream* destination, bool fitsInPlace, bool& chainRewritten)
 {
-    if (!FLAC__metadata_chain_read_with_callbacks(m_chain, AsIOHandle(m_stream), StreamIOCallbacks)) {
-        FLAC__metadata_chain_status(m_chain);
-        m_chainStale = true;
+    if (fitsInPlace) {
+        // libFLAC writes metadata that fits only over the file it came from:
+        // copy the file, then write the metadata into the copy.
+        const HRESULT hr = CopyWholeStream(m_stream, destination);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        if (!FLAC__metadata_chain_write_with_callbacks(m_chain, true, AsIOHandle(destination), StreamIOCallbacks)) {
+            return TakeChainStatus(m_chain);
+        }
+    } else {
+        chainRewritten = FLAC__metadata_chain_write_with_callbacks_and_tempfile(
+            m_chain, true, AsIOHandle(m_stream), StreamIOCallbacks, AsIOHandle(destination), StreamIOCallbacks);
+        if (!chainRewritten) {
+            return TakeChainStatus(m_chain);
+        }
     }
+    // libFLAC copies the audio until the stream says it is at the end; a
+    // stream that fails while answering can end the copy early without an
+    // error. The copy must hold everything that is not metadata, or it does
+    // not replace the file.
+    const ULONGLONG metadataBytes = ChainMetadataBytes(m_chain);
+    if (metadataBytes == 0) {
+        return E_OUTOFMEMORY;
+    }
+    LARGE_INTEGER zero{};
+    ULARGE_INTEGER written{};
+    const HRESULT hr = destination->Seek(zero, STREAM_SEEK_END, &written);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    return written.QuadPart == m_nonMetadataBytes + metadataBytes ? S_OK : E_FAIL;
+}
+
+HRESULT CPropertyHandler::ReadChainAgain() noexcept
+{
+    m_chainStale = !FLAC__metadata_chain_read_with_callbacks(m_chain, AsIOHandle(m_stream), StreamIOCallbacks);
+    if (m_chainStale) {
+        return TakeChainStatus(m_chain);
+    }
+    m_metadataBytes = ChainMetadataBytes(m_chain);
+    return S_OK;
 }

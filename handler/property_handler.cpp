@@ -1,6 +1,7 @@
 #include "handler/property_handler.h"
 
 #include "com/atl_exception.h"
+#include "com/null_reference.h"
 #include "flacio/block_length.h"
 #include "flacio/metadata_iterator.h"
 #include "flacio/stream_io.h"
@@ -106,7 +107,10 @@ STDMETHODIMP CPropertyHandler::Initialize(IStream* stream, DWORD /*mode*/)
         m_keys.Swap(keys);
         m_tags.swap(tags);
         m_changed = false;
+        m_metadataOffset = metadataEnd.QuadPart - metadataBytes;
+        m_metadataBytes = metadataBytes;
         m_nonMetadataBytes = nonMetadataBytes;
+        m_editedFields.clear();
         m_lengthsMismatch = !lengthsMatch;
         return S_OK;
     });
@@ -142,6 +146,10 @@ STDMETHODIMP CPropertyHandler::GetValue(REFPROPERTYKEY key, PROPVARIANT* value)
     if (value == nullptr) {
         return E_INVALIDARG;
     }
+    if (IsNullReference(key)) {
+        PropVariantInit(value);
+        return E_POINTER;
+    }
     if (const GetterBinding* row = FindGetter(key)) {
         return (this->*row->member)(value);
     }
@@ -151,6 +159,9 @@ STDMETHODIMP CPropertyHandler::GetValue(REFPROPERTYKEY key, PROPVARIANT* value)
 
 STDMETHODIMP CPropertyHandler::SetValue(REFPROPERTYKEY key, REFPROPVARIANT value)
 {
+    if (IsNullReference(key) || IsNullReference(value)) {
+        return E_POINTER;
+    }
     if (const SetterBinding* row = FindSetter(key)) {
         return (this->*row->member)(value);
     }
@@ -159,5 +170,8 @@ STDMETHODIMP CPropertyHandler::SetValue(REFPROPERTYKEY key, REFPROPVARIANT value
 
 STDMETHODIMP CPropertyHandler::IsPropertyWritable(REFPROPERTYKEY key)
 {
+    if (IsNullReference(key)) {
+        return E_POINTER;
+    }
     return FindSetter(key) != nullptr ? S_OK : S_FALSE;
 }

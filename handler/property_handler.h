@@ -11,6 +11,7 @@
 
 #include <FLAC/metadata.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -82,13 +83,25 @@ private:
     // The map's values as Vorbis comment entries NAME=value, in map order;
     // throws E_INVALIDARG for a value no legal comment can hold.
     std::vector<std::string> CommentEntries() const;
-    // Replaces the block's legal comments with `entries`.
+    // Puts `entries` into the chain's VORBIS_COMMENT block (made when there is
+    // none) and gathers the padding at the end.
+    HRESULT RebuildVorbisComment(const std::vector<std::string>& entries);
+    // Replaces the block's comments with `entries`, keeping those the map
+    // could not hold unless an edit since Initialize replaced their field.
     HRESULT BuildVorbisComment(FLAC__StreamMetadata& block, const std::vector<std::string>& entries) noexcept;
-    // Rewrites the whole stream into the property system's destination stream.
-    HRESULT RewriteIntoDestination();
-    // Reads the chain again from the stream after a rewrite that did not
-    // replace the file, so that a later Commit starts from the file as it is.
-    void ResyncChainWithStream() noexcept;
+    // Overwrites the metadata where it stands; on failure puts back what was
+    // there.
+    HRESULT WriteInPlace();
+    // Writes the new file into a destination stream from the property
+    // system, which the file stream's Commit puts in place: libFLAC's rewrite
+    // when the metadata outgrows its room, else a copy of the file with the
+    // metadata written into it.
+    HRESULT WriteThroughDestination(bool fitsInPlace);
+    HRESULT WriteDestination(IStream* destination, bool fitsInPlace, bool& chainRewritten);
+    // Reads the chain again from the stream, so that it describes the file as
+    // it is; on failure the handler refuses to write until a read succeeds.
+    HRESULT ReadChainAgain() noexcept;
+
     // References to tag values owned by m_tags; valid until the map changes.
     using TagValueRefs = std::vector<PCWSTR>;
 
@@ -121,13 +134,26 @@ private:
     ULONGLONG m_duration = 0;
     ULONG m_bitRate = 0;
     TagMap m_tags;
+    // Where the metadata blocks stand in the file, and how many bytes they
+    // take: what an in-place write overwrites.
+    ULONGLONG m_metadataOffset = 0;
+    ULONGLONG m_metadataBytes = 0;
     // Everything in the stream that is not a metadata block (the marker, an
     // ID3v2 tag in front of it, the audio frames): a rewrite must carry all of
     // it over.
     ULONGLONG m_nonMetadataBytes = 0;
-    // Set when the chain could not be brought back in line with the stream
-    // after a failed rewrite; the handler then refuses to write.
+    // Set when the chain may not describe the file (a read after a failed
+    // rewrite failed); the next Commit reads it again first.
     bool m_chainStale = false;
+    // Set when a destination stream may still be pending on the file stream
+    // (a Commit failed after one was handed out), or when a failed in-place
+    // write could not be undone: the file stream's Commit could then put
+    // something else in place, so every later write goes through a fresh,
+    // complete destination until one has been committed.
+    bool m_destinationOnly = false;
+    // Upper-case field names that an edit since Initialize replaced or
+    // removed; comments under them that the map could not hold are dropped.
+    std::set<std::string> m_editedFields;
     // Set when a block's header length disagrees with the contents libFLAC
     // read (LengthMatchesContents): the handler shows what it read but
     // refuses to write it back.

@@ -50,6 +50,7 @@ HRESULT CPropertyHandler::SetTagValues(FieldNameList names, const PROPVARIANT& v
 {
     return GuardHResult([&]() -> HRESULT {
         TagValues texts = TextsOf(value);
+        m_editedFields.insert(names.begin(), names.end());
         m_changed = true;
         FieldNameList removed = names;
         if (!texts.empty()) {

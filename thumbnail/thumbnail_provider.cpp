@@ -107,6 +107,16 @@ HRESULT CThumbnailProvider::DelegatePicture(const FLAC__StreamMetadata_Picture& 
 
 STDMETHODIMP CThumbnailProvider::GetThumbnail(UINT cx, HBITMAP* bitmap, WTS_ALPHATYPE* alpha)
 {
+    // Callers may read the out-parameters whatever the result.
+    if (bitmap != nullptr) {
+        *bitmap = nullptr;
+    }
+    if (alpha != nullptr) {
+        *alpha = WTSAT_UNKNOWN;
+    }
+    if (bitmap == nullptr || alpha == nullptr) {
+        return E_POINTER;
+    }
     if (m_innerProvider == nullptr) {
         return E_FAIL;
     }

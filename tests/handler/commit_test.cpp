@@ -157,6 +157,21 @@ TEST(CommitLayout, ValuesWithNulAndCommentsTheMapCannotHoldSurviveAnEditElsewher
     EXPECT_EQ(std::find(comments.begin(), comments.end(), "TITLE=old"), comments.end());
 }
 
+TEST(CommitLayout, UnreadableTwinsOfEditedFieldsAreDroppedOthersStayByteForByte)
+{
+    // Latin-1 values the reader skips: Explorer shows no title, the user sets
+    // one, and other players must not go on showing the old one.
+    const std::string oldTitle = "title=Caf\xE9";
+    const std::string oldComment = "Comment=\xFF";
+    const std::string otherField = "ALBUM=Caf\xE9";
+    LoadedHandler h(
+        FlacBuilder().StreamInfo().VorbisComment({oldTitle, oldComment, otherField}).Padding(300).Audio(10).Build());
+    ASSERT_EQ(SetText(h.store.Get(), PKEY_Title, L"Caf\u00E9"), S_OK);
+    ASSERT_EQ(Clear(h.store.Get(), PKEY_Comment), S_OK);
+    ASSERT_EQ(h.store->Commit(), S_OK);
+    EXPECT_EQ(CommentsOf(h.stream->Bytes()), (std::vector<std::string>{otherField, "TITLE=Caf\xC3\xA9"}));
+}
+
 TEST(CommitRefusal, ValueNoCommentCanHoldFailsBeforeAnythingIsWritten)
 {
     const Bytes original = FlacBuilder().StreamInfo().VorbisComment({"TITLE=a"}).Padding(300).Audio(10).Build();

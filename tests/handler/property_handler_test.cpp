@@ -136,6 +136,32 @@ TEST(PropertyHandlerKeys, UnboundKeysAnswerEmptyAndAreReadOnly)
     EXPECT_EQ(caps->IsPropertyWritable(PKEY_Audio_Format), S_FALSE);
 }
 
+// What a C caller passes for a null REFPROPERTYKEY or REFPROPVARIANT.
+template <class T> const T& NullReference()
+{
+    const T* address = nullptr;
+    asm("" : "+r"(address));
+    return *address;
+}
+
+TEST(PropertyHandlerKeys, NullKeyOrValuePointersAreRefusedWithoutChange)
+{
+    LoadedHandler h(MinimalFlac());
+    PropVariant value;
+    EXPECT_EQ(h.store->GetValue(NullReference<PROPERTYKEY>(), &value), E_POINTER);
+    EXPECT_EQ(value->vt, VT_EMPTY);
+    PROPVARIANT text;
+    InitPropVariantFromString(L"x", &text);
+    EXPECT_EQ(h.store->SetValue(NullReference<PROPERTYKEY>(), text), E_POINTER);
+    PropVariantClear(&text);
+    EXPECT_EQ(h.store->SetValue(PKEY_Title, NullReference<PROPVARIANT>()), E_POINTER);
+    EXPECT_EQ(h.store.As<IPropertyStoreCapabilities>()->IsPropertyWritable(NullReference<PROPERTYKEY>()), E_POINTER);
+    // Nothing was changed: there is nothing to write.
+    const int calls = h.stream->TotalCalls();
+    EXPECT_EQ(h.store->Commit(), S_OK);
+    EXPECT_EQ(h.stream->TotalCalls(), calls);
+}
+
 TEST(PropertyHandlerIdentity, EveryInterfaceLeadsToTheSameObject)
 {
     auto store = NewPropertyHandler();

@@ -25,6 +25,8 @@ awk '
             add("committed_and_read_back", value[f, "committed_and_read_back"])
             add("faults_injected", value[f, "faults_injected"]); add("failures_reported", value[f, "failures_reported"])
             add("consistent_successes", value[f, "consistent_successes"])
+            add("sequence_steps", value[f, "sequence_steps"]); add("sequence_faults", value[f, "sequence_faults_planned"])
+            add("sequence_failed", value[f, "sequence_commits_failed"]); add("sequence_succeeded", value[f, "sequence_commits_succeeded"])
             add("leaked_blocks", value[f, "leaked_task_allocator_blocks"])
             add("cycles", value[f, "cycles"]); add("apartment_operations", value[f, "operations"])
             add("apartment_rounds", value[f, "rounds"]); add("sections_checked", value[f, "sections_checked"])
@@ -43,6 +45,8 @@ awk '
         printf "| hostile input: initialised / committed and read back | %d / %d |\n", total["handler_initialized"], total["committed_and_read_back"]
         printf "| failing streams: faults injected | %d |\n", total["faults_injected"]
         printf "| failing streams: failures reported / exact successes | %d / %d |\n", total["failures_reported"], total["consistent_successes"]
+        printf "| commit sequences: steps, faults planned | %d, %d |\n", total["sequence_steps"], total["sequence_faults"]
+        printf "| commit sequences: commits failed / succeeded | %d / %d |\n", total["sequence_failed"], total["sequence_succeeded"]
         printf "| long run: cycles | %d |\n", total["cycles"]
         printf "| long run: task-allocator blocks handed out / left | %d / %d |\n", handed, total["leaked_blocks"]
         printf "| long run: heap growth after warm-up | %d bytes |\n", heap

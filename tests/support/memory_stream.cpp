@@ -37,6 +37,12 @@ void MemoryStream::FailCall(StreamCall kind, int nth, HRESULT hr)
     m_failures[kind] = {Calls(kind) + nth, hr};
 }
 
+void MemoryStream::ClearFailures()
+{
+    m_failures.clear();
+    m_destinationFailures.clear();
+}
+
 void MemoryStream::FailDestinationCall(StreamCall kind, int nth, HRESULT hr)
 {
     m_destinationFailures[kind] = {nth, hr};
@@ -194,6 +200,20 @@ STDMETHODIMP MemoryStream::Commit(DWORD)
     if (m_destination != nullptr) {
         m_bytes = m_destination->Bytes();
         m_position = 0;
+        m_lastDestinationCalls = m_destination->m_calls;
+        m_destination->Release();
+        m_destination = nullptr;
+    }
+    return S_OK;
+}
+
+STDMETHODIMP MemoryStream::Revert()
+{
+    HRESULT hr = S_OK;
+    if (ShouldFail(StreamCall::Revert, hr)) {
+        return hr;
+    }
+    if (m_destination != nullptr) {
         m_lastDestinationCalls = m_destination->m_calls;
         m_destination->Release();
         m_destination = nullptr;

@@ -8,11 +8,13 @@
 #include <map>
 #include <vector>
 
-enum class StreamCall { Read, Write, Seek, Commit, SetSize, Stat, GetDestination };
+enum class StreamCall { Read, Write, Seek, Commit, SetSize, Stat, GetDestination, Revert };
 
 // With safe save enabled it also offers IDestinationStreamFactory, as the
-// property system's streams do: the destination is a new memory stream whose
-// bytes replace this stream's when this stream is committed.
+// property system's streams do: each destination handed out is a new memory
+// stream, pending until this stream's Commit puts the last one in place
+// (whatever it holds by then) or Revert drops it. Writes to this stream itself
+// land at once, as in a file.
 class MemoryStream : public IStream, public IDestinationStreamFactory {
 public:
     explicit MemoryStream(std::vector<std::uint8_t> bytes = {});
@@ -29,6 +31,9 @@ public:
 
     // The `nth` call (1-based) of `kind` from now on fails with `hr`.
     void FailCall(StreamCall kind, int nth, HRESULT hr = STG_E_ACCESSDENIED);
+    // Forgets the planned failures that have not happened yet, here and for
+    // the next destination.
+    void ClearFailures();
     // Every Write fails (a read-only stream).
     void SetReadOnly(bool readOnly) { m_readOnly = readOnly; }
     void EnableSafeSave() { m_safeSave = true; }
@@ -56,7 +61,7 @@ public:
     STDMETHOD(SetSize)(ULARGE_INTEGER size) override;
     STDMETHOD(CopyTo)(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override { return E_NOTIMPL; }
     STDMETHOD(Commit)(DWORD flags) override;
-    STDMETHOD(Revert)() override { return E_NOTIMPL; }
+    STDMETHOD(Revert)() override;
     STDMETHOD(LockRegion)(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return STG_E_INVALIDFUNCTION; }
     STDMETHOD(UnlockRegion)(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return STG_E_INVALIDFUNCTION; }
     STDMETHOD(Stat)(STATSTG* stat, DWORD flags) override;

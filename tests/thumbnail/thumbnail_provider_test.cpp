@@ -124,9 +124,14 @@ TEST(ThumbnailProvider, WithoutPictureInitializeSucceedsAndThereIsNoThumbnail)
     EXPECT_EQ(InitializeWith(provider.Get(), file.Get()), S_OK);
     EXPECT_EQ(recorder.Calls().created, 0);
     EXPECT_EQ(file->RefCount(), 2);
-    HBITMAP bitmap = nullptr;
-    WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
+    // The out-parameters are set even on failure; null ones are refused.
+    HBITMAP bitmap = reinterpret_cast<HBITMAP>(1);
+    WTS_ALPHATYPE alpha = WTSAT_ARGB;
     EXPECT_EQ(provider->GetThumbnail(64, &bitmap, &alpha), E_FAIL);
+    EXPECT_EQ(bitmap, nullptr);
+    EXPECT_EQ(alpha, WTSAT_UNKNOWN);
+    EXPECT_EQ(provider->GetThumbnail(64, nullptr, &alpha), E_POINTER);
+    EXPECT_EQ(provider->GetThumbnail(64, &bitmap, nullptr), E_POINTER);
     // Already initialised, even without a picture.
     auto other = StreamOver(FlacWithPictures({{3, frontCover}}));
     EXPECT_EQ(InitializeWith(provider.Get(), other.Get()), E_FAIL);
