@@ -9,22 +9,6 @@ IStream* AsStream(FLAC__IOHandle handle) noexcept
     return static_cast<IStream*>(handle);
 }
 
-// Byte count of size x nmemb, or false when it does not fit a ULONG.
-bool ByteCount(size_t size, size_t nmemb, ULONG& count) noexcept
-{
-    const unsigned __int128 product = static_cast<unsigned __int128>(size) * nmemb;
-    if (product > 0xFFFFFFFFu) {
-        return false;
-    }
-    count = static_cast<ULONG>(product);
-    return true;
-}
-
-size_t WholeElements(ULONG transferred, size_t size) noexcept
-{
-    return size == 0 ? 0 : transferred / size;
-}
-
 bool SeekTo(IStream* stream, LONGLONG offset, DWORD origin, ULONGLONG* position) noexcept
 {
     LARGE_INTEGER move;
@@ -40,6 +24,21 @@ bool SeekTo(IStream* stream, LONGLONG offset, DWORD origin, ULONGLONG* position)
 }
 
 } // namespace
+
+bool ByteCount(size_t size, size_t nmemb, ULONG& count) noexcept
+{
+    const unsigned __int128 product = static_cast<unsigned __int128>(size) * nmemb;
+    if (product > 0xFFFFFFFFu) {
+        return false;
+    }
+    count = static_cast<ULONG>(product);
+    return true;
+}
+
+size_t WholeElements(ULONG transferred, size_t size) noexcept
+{
+    return size == 0 ? 0 : transferred / size;
+}
 
 size_t StreamRead(void* ptr, size_t size, size_t nmemb, FLAC__IOHandle handle)
 {

@@ -6,6 +6,12 @@
 
 #include <FLAC/metadata.h>
 
+// Byte count of size x nmemb, or false when it does not fit a ULONG.
+bool ByteCount(size_t size, size_t nmemb, ULONG& count) noexcept;
+// How many whole elements of `size` bytes `transferred` bytes make; 0 for
+// elements of size 0.
+size_t WholeElements(ULONG transferred, size_t size) noexcept;
+
 size_t StreamRead(void* ptr, size_t size, size_t nmemb, FLAC__IOHandle handle);
 size_t StreamWrite(const void* ptr, size_t size, size_t nmemb, FLAC__IOHandle handle);
 int StreamSeek(FLAC__IOHandle handle, FLAC__int64 offset, int whence);

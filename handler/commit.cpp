@@ -4,6 +4,7 @@
 // stream into the destination stream the property system provides.
 #include "com/atl_exception.h"
 #include "com/scoped_interface.h"
+#include "flacio/buffered_stream.h"
 #include "flacio/metadata_iterator.h"
 #include "flacio/stream_io.h"
 #include "flacio/stream_range.h"
@@ -165,8 +166,13 @@ HRESULT CPropertyHandler::WriteInPlace()
     if (FAILED(hr)) {
         return hr;
     }
-    if (!FLAC__metadata_chain_write_with_callbacks(m_chain, true, AsIOHandle(m_stream), StreamIOCallbacks)) {
+    BufferedStream io(m_stream, BufferedStream::kMetadataBlock);
+    io.KnowSize(m_nonMetadataBytes + m_metadataBytes);
+    if (!FLAC__metadata_chain_write_with_callbacks(m_chain, true, io.Handle(), BufferedIOCallbacks)) {
         hr = TakeChainStatus(m_chain);
+        io.Flush();
+    } else if (!io.Flush()) {
+        hr = E_FAIL; // a write that failed, as libFLAC reports one
     } else {
         hr = m_stream->Commit(STGC_DEFAULT);
     }
@@ -219,6 +225,7 @@ HRESULT CPropertyHandler::WriteThroughDestination(bool fitsInPlace)
 
 HRESULT CPropertyHandler::WriteDestination(IStream* destination, bool fitsInPlace, bool& chainRewritten)
 {
+    BufferedStream target(destination, BufferedStream::kMetadataBlock);
     if (fitsInPlace) {
         // libFLAC writes metadata that fits only over the file it came from:
         // copy the file, then write the metadata into the copy.
@@ -226,15 +233,24 @@ HRESULT CPropertyHandler::WriteDestination(IStream* destination, bool fitsInPlac
         if (FAILED(hr)) {
             return hr;
         }
-        if (!FLAC__metadata_chain_write_with_callbacks(m_chain, true, AsIOHandle(destination), StreamIOCallbacks)) {
+        target.KnowSize(m_nonMetadataBytes + m_metadataBytes);
+        if (!FLAC__metadata_chain_write_with_callbacks(m_chain, true, target.Handle(), BufferedIOCallbacks)) {
+            target.Flush();
             return TakeChainStatus(m_chain);
         }
     } else {
+        // The audio is read and written a large block at a time.
+        BufferedStream source(m_stream, BufferedStream::kLargeBlock);
+        source.KnowSize(m_nonMetadataBytes + m_metadataBytes);
         chainRewritten = FLAC__metadata_chain_write_with_callbacks_and_tempfile(
-            m_chain, true, AsIOHandle(m_stream), StreamIOCallbacks, AsIOHandle(destination), StreamIOCallbacks);
+            m_chain, true, source.Handle(), BufferedIOCallbacks, target.Handle(), BufferedIOCallbacks);
         if (!chainRewritten) {
+            target.Flush();
             return TakeChainStatus(m_chain);
         }
+    }
+    if (!target.Flush()) {
+        return E_FAIL; // a write that failed, as libFLAC reports one
     }
     // libFLAC copies the audio until the stream says it is at the end; a
     // stream that fails while answering can end the copy early without an
@@ -255,7 +271,8 @@ HRESULT CPropertyHandler::WriteDestination(IStream* destination, bool fitsInPlac
 
 HRESULT CPropertyHandler::ReadChainAgain() noexcept
 {
-    m_chainStale = !FLAC__metadata_chain_read_with_callbacks(m_chain, AsIOHandle(m_stream), StreamIOCallbacks);
+    BufferedStream io(m_stream, BufferedStream::kMetadataBlock);
+    m_chainStale = !FLAC__metadata_chain_read_with_callbacks(m_chain, io.Handle(), BufferedIOCallbacks);
     if (m_chainStale) {
         return TakeChainStatus(m_chain);
     }

@@ -3,6 +3,7 @@
 #include "com/atl_exception.h"
 #include "com/null_reference.h"
 #include "flacio/block_length.h"
+#include "flacio/buffered_stream.h"
 #include "flacio/metadata_iterator.h"
 #include "flacio/stream_io.h"
 #include "tags/bindings.h"
@@ -45,20 +46,19 @@ STDMETHODIMP CPropertyHandler::Initialize(IStream* stream, DWORD /*mode*/)
         if (FAILED(hr)) {
             return hr;
         }
-        if (!FLAC__metadata_chain_read_with_callbacks(m_chain, AsIOHandle(stream), StreamIOCallbacks)) {
+        BufferedStream io(stream, BufferedStream::kMetadataBlock);
+        io.KnowSize(size.QuadPart);
+        io.KnowStreamPosition(size.QuadPart);
+        if (!FLAC__metadata_chain_read_with_callbacks(m_chain, io.Handle(), BufferedIOCallbacks)) {
             return TakeChainStatus(m_chain);
         }
         // libFLAC reads every block but PADDING, which it seeks over, so a
-        // stream cut inside its padding reads as whole; the read leaves the
-        // position after the last block. Metadata that ends past the end of
-        // the stream is a truncated file: its audio byte count would wrap
-        // around and a write would add bytes that were never there.
-        ULARGE_INTEGER metadataEnd{};
-        hr = stream->Seek(zero, STREAM_SEEK_CUR, &metadataEnd);
-        if (FAILED(hr)) {
-            return hr;
-        }
-        if (metadataEnd.QuadPart > size.QuadPart) {
+        // stream cut inside its padding reads as whole; the read ends after
+        // the last block. Metadata that ends past the end of the stream is a
+        // truncated file: its audio byte count would wrap around and a write
+        // would add bytes that were never there.
+        const ULONGLONG metadataEnd = static_cast<ULONGLONG>(io.Tell());
+        if (metadataEnd > size.QuadPart) {
             return E_FAIL;
         }
         MetadataIterator iterator = NewChainIterator(m_chain);
@@ -107,7 +107,7 @@ STDMETHODIMP CPropertyHandler::Initialize(IStream* stream, DWORD /*mode*/)
         m_keys.Swap(keys);
         m_tags.swap(tags);
         m_changed = false;
-        m_metadataOffset = metadataEnd.QuadPart - metadataBytes;
+        m_metadataOffset = metadataEnd - metadataBytes;
         m_metadataBytes = metadataBytes;
         m_nonMetadataBytes = nonMetadataBytes;
         m_editedFields.clear();

@@ -1,6 +1,7 @@
 #include "thumbnail/thumbnail_provider.h"
 
 #include "com/atl_exception.h"
+#include "flacio/buffered_stream.h"
 #include "flacio/metadata_iterator.h"
 #include "flacio/stream_io.h"
 
@@ -35,7 +36,8 @@ STDMETHODIMP CThumbnailProvider::Initialize(IStream* stream, DWORD /*mode*/)
         return E_FAIL;
     }
     return GuardHResult([&]() -> HRESULT {
-        if (!FLAC__metadata_chain_read_with_callbacks(m_chain, AsIOHandle(stream), StreamIOCallbacks)) {
+        BufferedStream io(stream, BufferedStream::kMetadataBlock);
+        if (!FLAC__metadata_chain_read_with_callbacks(m_chain, io.Handle(), BufferedIOCallbacks)) {
             return TakeChainStatus(m_chain);
         }
         HRESULT hr = S_OK;

@@ -322,7 +322,9 @@ void FailEveryCall(const Bytes& original, bool rewrite)
             ++injected;
         }
     }
-    EXPECT_GT(injected, 5);
+    // Reads and writes go in large blocks: a handful of calls, every kind
+    // failed at least once.
+    EXPECT_GE(injected, 5);
 }
 
 TEST(CommitFailures, EveryStreamCallFailingInPlace)

@@ -110,12 +110,12 @@ protected:
         if (roll < 2) {
             return false;
         }
-        const int nth = 1 + static_cast<int>(random() % 16);
+        const int nth = 1 + static_cast<int>(random() % 4);
         if (roll < 5) {
             stream.FailDestinationCall(kDestinationKinds[random() % std::size(kDestinationKinds)], nth);
         } else {
             const StreamCall kind = kSourceKinds[random() % std::size(kSourceKinds)];
-            stream.FailCall(kind, kind == StreamCall::Write || kind == StreamCall::Read ? nth : 1 + nth % 3);
+            stream.FailCall(kind, kind == StreamCall::Commit || kind == StreamCall::Revert ? 1 : nth);
         }
         if (random() % 6 == 0) {
             stream.FailCall(StreamCall::Revert, 1);

@@ -1,0 +1,75 @@
+// A buffered view of an IStream for libFLAC's callbacks. Every stream call is
+// a round trip on a network share, and libFLAC reads and writes a field at a
+// time; this layer reads ahead in large blocks, gathers contiguous writes into
+// large ones, and answers tell and end-of-stream from the position and size it
+// keeps. A failing stream call fails the callback it happens in, as it would
+// without the layer.
+#pragma once
+
+#include "platform/platform.h"
+
+#include <FLAC/metadata.h>
+
+#include <cstdint>
+#include <vector>
+
+class BufferedStream {
+public:
+    // Read-ahead while metadata is read, and while audio is copied; writes
+    // are gathered into blocks of up to kLargeBlock.
+    static constexpr ULONG kMetadataBlock = 64 * 1024;
+    static constexpr ULONG kLargeBlock = 1024 * 1024;
+
+    // `stream` stays the caller's and must outlive this object. Pending
+    // writes must be flushed before it goes.
+    BufferedStream(IStream* stream, ULONG readAhead) noexcept;
+    BufferedStream(const BufferedStream&) = delete;
+    BufferedStream& operator=(const BufferedStream&) = delete;
+
+    // What the caller already knows from a call of its own: the stream's size,
+    // and where the stream itself stands.
+    void KnowSize(ULONGLONG size) noexcept;
+    void KnowStreamPosition(ULONGLONG position) noexcept;
+
+    FLAC__IOHandle Handle() noexcept { return this; }
+
+    // libFLAC's callback contract: whole elements transferred, 0 on failure;
+    // Seek returns 0 on success, Tell -1 on failure, Eof nonzero at the end.
+    size_t Read(void* buffer, size_t size, size_t count) noexcept;
+    size_t Write(const void* buffer, size_t size, size_t count) noexcept;
+    int Seek(FLAC__int64 offset, int whence) noexcept;
+    FLAC__int64 Tell() const noexcept;
+    int Eof() noexcept;
+
+    // Sends the gathered writes to the stream; false when a call failed (the
+    // gathered bytes are then dropped).
+    bool Flush() noexcept;
+
+private:
+    bool MoveStreamTo(ULONGLONG position) noexcept;
+    bool ReadStream(std::uint8_t* buffer, ULONG count, ULONG& read) noexcept;
+    bool WriteStream(const std::uint8_t* buffer, ULONG count) noexcept;
+    // Reads ahead from the position: at least `wanted` bytes and a block more.
+    bool FillReadBuffer(ULONG wanted, ULONG& read) noexcept;
+    bool InReadBuffer(ULONGLONG position) const noexcept;
+    // Asks the stream its size once, when no one told it.
+    bool LearnSize() noexcept;
+
+    IStream* m_stream;
+    ULONG m_readAhead;
+    // Where the next transfer starts.
+    ULONGLONG m_position = 0;
+    bool m_sizeKnown = false;
+    ULONGLONG m_size = 0;
+    bool m_streamPositionKnown = false;
+    ULONGLONG m_streamPosition = 0;
+    // Bytes read ahead, from m_readStart on.
+    std::vector<std::uint8_t> m_readBuffer;
+    ULONGLONG m_readStart = 0;
+    // Writes not yet sent, to go to the stream from m_writeStart on.
+    std::vector<std::uint8_t> m_writeBuffer;
+    ULONGLONG m_writeStart = 0;
+};
+
+// The callback record over a BufferedStream handle.
+extern const FLAC__IOCallbacks BufferedIOCallbacks;

@@ -1,0 +1,149 @@
+#include "flacio/buffered_stream.h"
+
+#include "tests/support/handler_helpers.h"
+#include "tests/thumbnail/recording_photo_provider.h"
+#include "tests/thumbnail/thumbnail_helpers.h"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+namespace {
+
+struct Buffered : testing::Test {
+    Buffered()
+    {
+        Bytes bytes(100);
+        std::iota(bytes.begin(), bytes.end(), std::uint8_t{0});
+        stream = ComPtr<MemoryStream>::Adopt(MemoryStream::Create(bytes));
+    }
+    ComPtr<MemoryStream> stream;
+};
+
+TEST_F(Buffered, ReadsAcrossTheBufferEndAndSeeksBackIntoItWithoutCalls)
+{
+    BufferedStream io(stream.Get(), 16);
+    std::uint8_t bytes[20] = {};
+    ASSERT_EQ(io.Read(bytes, 1, 10), 10u);
+    ASSERT_EQ(io.Read(bytes, 2, 5), 5u) << "6 bytes buffered, 4 read ahead again";
+    EXPECT_EQ(bytes[0], 10);
+    EXPECT_EQ(bytes[9], 19);
+    EXPECT_EQ(stream->Calls(StreamCall::Read), 2);
+    const int calls = stream->TotalCalls();
+    ASSERT_EQ(io.Seek(-4, SEEK_CUR), 0);
+    ASSERT_EQ(io.Read(bytes, 1, 8), 8u);
+    EXPECT_EQ(bytes[0], 16);
+    EXPECT_EQ(io.Tell(), 24);
+    EXPECT_EQ(stream->TotalCalls(), calls);
+    ASSERT_EQ(io.Seek(40, SEEK_SET), 0);
+    ASSERT_EQ(io.Read(bytes, 1, 20), 20u) << "larger than the read-ahead: one call, and a block more";
+    EXPECT_EQ(bytes[19], 59);
+    ASSERT_EQ(io.Read(bytes, 1, 16), 16u);
+    EXPECT_EQ(bytes[15], 75);
+    EXPECT_EQ(stream->Calls(StreamCall::Read), 3);
+    ASSERT_EQ(io.Seek(95, SEEK_SET), 0);
+    EXPECT_EQ(io.Read(bytes, 2, 4), 2u) << "whole elements of what there was";
+    EXPECT_EQ(io.Eof(), 1);
+    EXPECT_EQ(io.Read(bytes, 0, 4), 0u);
+}
+
+TEST_F(Buffered, WriteAfterReadIsGatheredAndReadBack)
+{
+    BufferedStream io(stream.Get(), 16);
+    io.KnowSize(100);
+    std::uint8_t bytes[8] = {};
+    ASSERT_EQ(io.Read(bytes, 1, 4), 4u);
+    const std::uint8_t written[] = {'a', 'b', 'c'};
+    ASSERT_EQ(io.Write(written, 1, 3), 3u);
+    ASSERT_EQ(io.Write(written, 3, 1), 1u);
+    EXPECT_EQ(stream->Calls(StreamCall::Write), 0);
+    EXPECT_EQ(io.Eof(), 0);
+    ASSERT_EQ(io.Seek(4, SEEK_SET), 0) << "a seek elsewhere sends the gathered writes";
+    EXPECT_EQ(stream->Calls(StreamCall::Write), 1);
+    ASSERT_EQ(io.Read(bytes, 1, 8), 8u);
+    EXPECT_EQ(Bytes(bytes, bytes + 8), (Bytes{'a', 'b', 'c', 'a', 'b', 'c', 10, 11}));
+    ASSERT_EQ(io.Seek(0, SEEK_END), 0);
+    ASSERT_EQ(io.Write(written, 1, 3), 3u);
+    EXPECT_EQ(io.Eof(), 1);
+    ASSERT_TRUE(io.Flush());
+    EXPECT_EQ(stream->Bytes().size(), 103u);
+}
+
+TEST_F(Buffered, FailureInTheMiddleOfAFlushFailsTheCallThatFlushes)
+{
+    BufferedStream io(stream.Get(), 16);
+    const std::uint8_t written[] = {1, 2, 3, 4};
+    ASSERT_EQ(io.Write(written, 1, 4), 4u);
+    stream->FailCall(StreamCall::Write, 1);
+    EXPECT_EQ(io.Seek(50, SEEK_SET), -1);
+    EXPECT_EQ(stream->Bytes()[0], 0) << "nothing was written";
+    ASSERT_EQ(io.Write(written, 2, 2), 2u);
+    stream->FailCall(StreamCall::Seek, 1);
+    std::uint8_t bytes[4];
+    EXPECT_EQ(io.Read(bytes, 1, 4), 0u) << "the read sends the writes first, and that failed";
+    EXPECT_TRUE(io.Flush()) << "what failed was dropped";
+}
+
+// A file as a collection holds it: ten tags, a 200 KB cover and 8 KB of
+// padding; every stream call is a round trip on a network share.
+Bytes CollectionFile(std::size_t audioBytes)
+{
+    std::vector<std::string> tags;
+    for (const char* name : {"TITLE", "ARTIST", "ALBUM", "DATE", "TRACKNUMBER", "GENRE", "ALBUMARTIST", "COMPOSER",
+                             "DISCNUMBER", "COMMENT"}) {
+        tags.push_back(std::string(name) + "=value of " + name);
+    }
+    Bytes cover(200 * 1024);
+    std::iota(cover.begin(), cover.end(), std::uint8_t{7});
+    return FlacBuilder()
+        .StreamInfo()
+        .VorbisComment(tags)
+        .Picture(3, "image/jpeg", cover)
+        .Padding(8192)
+        .Audio(audioBytes, 5)
+        .Build();
+}
+
+TEST(StreamCalls, EachOperationTakesAHandfulOfCalls)
+{
+    const Bytes file = CollectionFile(100 * 1024);
+    LoadedHandler h(file);
+    ASSERT_EQ(h.result, S_OK);
+    EXPECT_LE(h.stream->TotalCalls(), 4) << "property handler Initialize: " << h.stream->Calls(StreamCall::Seek)
+                                         << " seeks, " << h.stream->Calls(StreamCall::Read) << " reads";
+
+    RecordingPhotoProvider recorder;
+    auto thumbnailStream = StreamOver(file);
+    ASSERT_EQ(InitializeWith(NewThumbnailProvider().Get(), thumbnailStream.Get()), S_OK);
+    EXPECT_EQ(recorder.Calls().bytes.size(), 200u * 1024);
+    EXPECT_LE(thumbnailStream->TotalCalls(), 4) << "thumbnail provider Initialize";
+
+    PROPVARIANT title;
+    InitPropVariantFromString(L"a new title", &title);
+    ASSERT_EQ(h.store->SetValue(PKEY_Title, title), S_OK);
+    int before = h.stream->TotalCalls();
+    ASSERT_EQ(h.store->Commit(), S_OK);
+    // Seek and write, the stream's Commit, and one read of the bytes that
+    // are overwritten, to put them back should the write fail.
+    EXPECT_LE(h.stream->TotalCalls() - before, 5) << "in-place Commit";
+    EXPECT_EQ(h.stream->Calls(StreamCall::Write), 1);
+    EXPECT_EQ(h.stream->Bytes().size(), file.size());
+
+    LoadedHandler large(CollectionFile(32 << 20));
+    ASSERT_EQ(large.result, S_OK);
+    large.stream->EnableSafeSave();
+    PropVariantClear(&title);
+    InitPropVariantFromString(std::wstring(9000, L'x').c_str(), &title);
+    ASSERT_EQ(large.store->SetValue(PKEY_Title, title), S_OK);
+    PropVariantClear(&title);
+    before = large.stream->TotalCalls();
+    ASSERT_EQ(large.store->Commit(), S_OK);
+    int destination = 0;
+    for (StreamCall kind : {StreamCall::Read, StreamCall::Write, StreamCall::Seek, StreamCall::Commit}) {
+        destination += large.stream->DestinationCalls(kind);
+    }
+    EXPECT_LE(large.stream->TotalCalls() - before + destination, 200) << "rewrite of a 32 MB file";
+    EXPECT_GT(large.stream->Bytes().size(), 32u << 20);
+}
+
+} // namespace
