@@ -54,13 +54,22 @@ rewrite)
     # No padding: the new tags need a whole-file rewrite through the safe save.
     cp "$fixtures/mono.flac" "$work/m.flac"
     before=$(audio_md5 "$work/m.flac")
+    # The rewritten file keeps its attributes, and a file of the user's
+    # beside it (here of the name the copy once had) is not touched.
+    echo "the user's own file" >"$work/m.flac.saving"
+    attributes() { "$root/scripts/wine-exec" cmd /c attrib "Z:$work/m.flac" | cut -c1-12; }
+    "$root/scripts/wine-exec" cmd /c attrib +h "Z:$work/m.flac" >/dev/null
+    attributes_before=$(attributes)
+    [[ $attributes_before == *H* ]] || fail "the hidden attribute could not be set: $attributes_before"
     cli set "$work/m.flac" "title=A title that needs room" "genre=Ambient; Drone" >/dev/null
     tags=$(tags_of "$work/m.flac")
     expect_in "TITLE=A title that needs room" "$tags"
     expect_in "GENRE=Drone" "$tags"
     flac -t -s "$work/m.flac" || fail "the rewritten file does not decode"
     [ "$(audio_md5 "$work/m.flac")" = "$before" ] || fail "audio changed"
-    [ ! -e "$work/m.flac.saving" ] || fail "temporary file left behind"
+    [ "$(attributes)" = "$attributes_before" ] || fail "attributes '$attributes_before' became '$(attributes)'"
+    [ "$(cat "$work/m.flac.saving")" = "the user's own file" ] || fail "the user's m.flac.saving was destroyed"
+    [ "$(ls -A "$work" | tr '\n' ' ')" = "m.flac m.flac.saving " ] || fail "left behind: $(ls -A "$work")"
     ;;
 clear)
     cp "$fixtures/tagged.flac" "$work/c.flac"
@@ -122,7 +131,7 @@ readonly)
     expect_in "0x80070005" "$out"
     if out=$(cli clear "$work/r.flac" comment 2>&1); then fail "a read-only file was cleared"; fi
     [ "$(md5sum <"$work/r.flac")" = "$sum" ] || fail "the read-only file changed"
-    [ ! -e "$work/r.flac.saving" ] || fail "temporary file left behind"
+    [ "$(ls -A "$work")" = r.flac ] || fail "left behind: $(ls -A "$work")"
     expect_in "TITLE=Notes on the Engine" "$(tags_of "$work/r.flac")"
     ;;
 several)
