@@ -24,7 +24,8 @@ show)
     expect_in "System.Media.Duration: 0:00:02" "$out"
     expect_in "System.Audio.SampleRate: 44100" "$out"
     expect_in " kbps" "$out"
-    json=$(cli --json show "$fixtures/tagged.flac" "$fixtures/unicode.flac")
+    # Options also after the command, before the file names.
+    json=$(cli show --json "$fixtures/tagged.flac" "$fixtures/unicode.flac")
     python3 - "$json" <<'PY'
 import json, sys
 files = json.loads(sys.argv[1])
@@ -139,15 +140,18 @@ several)
     # in the middle does not stop the rest, and the exit code tells.
     for n in 1 2 4 5; do cp "$fixtures/tagged.flac" "$work/f$n.flac"; done
     echo "not audio" >"$work/f3.flac"
+    # Both streams into one file: each file's result comes right after its
+    # progress line.
     set +e
-    cli show "$work"/f{1,2,3,4,5}.flac >"$work/out" 2>"$work/err"
+    cli show "$work"/f{1,2,3,4,5}.flac >"$work/out" 2>&1
     status=$?
     set -e
     [ "$status" -ne 0 ] || fail "exit code 0 despite a bad file"
-    for n in 1 2 3 4 5; do expect_in "[$n/5] $work/f$n.flac" "$(cat "$work/err")"; done
-    expect_in "f3.flac: not a FLAC file" "$(cat "$work/err")"
+    for n in 1 2 3 4 5; do expect_in "[$n/5] $work/f$n.flac" "$(cat "$work/out")"; done
+    expect_in "f3.flac: not a FLAC file" "$(cat "$work/out")"
     [ "$(grep -c 'System.Title: Notes on the Engine' "$work/out")" = 4 ] || fail "not every good file shown"
-    expect_in "$work/f5.flac" "$(cat "$work/out")"
+    order=$(tr -d '\r' <"$work/out" | sed -n "s|^\(\[[0-9]/5\]\) .*|\1|p; s|^$work/\(f[0-9]\)\.flac\$|\1|p" | tr '\n' ' ')
+    [ "$order" = "[1/5] f1 [2/5] f2 [3/5] [4/5] f4 [5/5] f5 " ] || fail "results out of order: $order"
     # Three files or fewer: no progress lines; all good gives exit code 0.
     cli show "$work"/f{1,2,4}.flac >/dev/null 2>"$work/err" || fail "three good files failed"
     ! grep -q '^\[' "$work/err" || fail "progress shown for three files"
