@@ -341,9 +341,9 @@ HRESULT Program::Bind(bool doBind, bool perUser)
     }
     const std::string where = perUser ? " for the current user" : " for all users";
     Out(doBind ? ".flac bound to quillbrook" + where + "\n" : ".flac binding put back" + where + "\n");
-    if (perUser) {
-        Out("(Windows reads property handlers per machine only: run \"quillbrook-cli " +
-            std::string(doBind ? "bind" : "unbind") + "\" as an administrator for the properties)\n");
+    if (perUser && doBind) {
+        Out("(no property handler: Windows reads property handlers per machine only; \"quillbrook-cli bind\" as "
+            "an administrator binds it)\n");
     }
     return S_OK;
 }
