@@ -189,9 +189,10 @@ STDMETHODIMP SafeSaveStream::Commit(DWORD flags)
     PrepareCopy(m_path, m_temporaryPath);
     // The original is closed so that the finished copy can take its place;
     // either way the file is open again afterwards. ReplaceFileW gives the
-    // copy the original's identity: its security descriptor, alternate data
-    // streams, attributes and creation time, and the hard links stay the
-    // original's (they name the same file).
+    // copy the original's identity: its DACL, alternate data streams,
+    // attributes, creation time, short name and object identifier. Hard
+    // links are not among them: the original's other names go on naming its
+    // old content, as with any replace of a whole file.
     m_file->Release();
     m_file = nullptr;
     if (!ReplaceFileW(m_path.c_str(), m_temporaryPath.c_str(), nullptr, 0, nullptr, nullptr)) {

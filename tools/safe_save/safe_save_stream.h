@@ -3,9 +3,9 @@
 // GetDestinationStream hands out a pending copy: a new file of a unique name
 // beside the original (an earlier pending copy is dropped). Commit puts the
 // last pending copy in the original's place with ReplaceFileW, which keeps
-// the original's ACL, alternate data streams, attributes, creation time and
-// hard links; Revert drops it. Until then the original stays untouched, and
-// no existing file other than the original is ever opened or replaced.
+// the original's DACL, alternate data streams, attributes and creation time;
+// Revert drops it. Until then the original stays untouched, and no existing
+// file other than the original is ever opened or replaced.
 #pragma once
 
 #include "platform/platform.h"
