@@ -153,9 +153,9 @@ for snapshot in (installed, seeded_installed):
         fail("thumbnail handler not bound: " + str(value(thumb_slot, snapshot=snapshot)))
     if value(handlers, snapshot=snapshot) != f'"{ids["CLSID_PropertyHandler"]}"':
         fail("property handler not bound: " + str(value(handlers, snapshot=snapshot)))
-    for name in ("FullDetails", "PreviewDetails", "InfoTip", "ExtendedTileInfo"):
-        if value(layout, f'"{name}"', snapshot) != value(layout, f'"{name}"', installed):
-            fail(f"{name} over the machine's binding: {value(layout, f'{name}', seeded_installed)}")
+    for name in ('"FullDetails"', '"PreviewDetails"', '"InfoTip"', '"ExtendedTileInfo"'):
+        if value(layout, name, snapshot) != value(layout, name, installed):
+            fail(f"{name} over the machine's binding: {value(layout, name, snapshot)}")
 
 # The Details-pane lists name real properties: every one the handler listed
 # for a fully tagged file is in FullDetails, every tag in PreviewDetails.
