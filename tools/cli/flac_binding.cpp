@@ -72,14 +72,25 @@ std::wstring FirstMissingKey(HKEY root, const std::wstring& path)
     return missing;
 }
 
+// Whether `entry` has a complete record of its original.
+bool HasRecord(HKEY root, const BindingEntry& entry, RegistryValue* existed)
+{
+    return SUCCEEDED(ReadRegistryValue(root, SavedKey(entry), ExistedName, existed)) && existed->type == REG_DWORD &&
+           existed->data.size() == 4;
+}
+
 // Records what `entry` holds before Bind writes it, unless a record exists:
 // a second Bind must not take quillbrook's own values for the originals.
+// (An incomplete record is written again: Bind replaces no value before
+// every record is complete.)
 HRESULT SaveOriginal(HKEY root, const BindingEntry& entry)
 {
     const std::wstring saved = SavedKey(entry);
-    if (RegistryKeyExists(root, saved)) {
+    RegistryValue record;
+    if (HasRecord(root, entry, &record)) {
         return S_OK;
     }
+    RegDeleteKeyExW(root, saved.c_str(), KEY_WOW64_64KEY, 0);
     RegistryValue original;
     const HRESULT read = ReadRegistryValue(root, entry.key, entry.valueName, &original);
     if (FAILED(read) && read != HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) {
@@ -121,7 +132,7 @@ HRESULT RestoreOriginal(HKEY root, const BindingEntry& entry)
     const bool present = SUCCEEDED(ReadRegistryValue(root, entry.key, entry.valueName, &current));
     const bool ours = present && HoldsString(current, entry.ours);
     RegistryValue existed;
-    const bool complete = SUCCEEDED(ReadRegistryValue(root, saved, ExistedName, &existed)) && existed.type == REG_DWORD;
+    const bool complete = HasRecord(root, entry, &existed);
     HRESULT hr = S_OK;
     if (!complete) {
         // No (complete) record of the original: only quillbrook's own value
@@ -131,7 +142,7 @@ HRESULT RestoreOriginal(HKEY root, const BindingEntry& entry)
         }
     } else if (ours || !present) {
         // Someone else's value, written after Bind, stays.
-        if (existed.data.size() == 4 && existed.data[0] != 0) {
+        if (existed.data[0] != 0) {
             RegistryValue original;
             hr = ReadRegistryValue(root, saved, OriginalName, &original);
             if (SUCCEEDED(hr)) {
