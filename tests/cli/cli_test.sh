@@ -24,7 +24,8 @@ show)
     expect_in "System.Media.Duration: 0:00:02" "$out"
     expect_in "System.Audio.SampleRate: 44100" "$out"
     expect_in " kbps" "$out"
-    json=$(cli --json show "$fixtures/tagged.flac" "$fixtures/unicode.flac")
+    # Options also after the command, before the file names.
+    json=$(cli show --json "$fixtures/tagged.flac" "$fixtures/unicode.flac")
     python3 - "$json" <<'PY'
 import json, sys
 files = json.loads(sys.argv[1])
@@ -54,13 +55,22 @@ rewrite)
     # No padding: the new tags need a whole-file rewrite through the safe save.
     cp "$fixtures/mono.flac" "$work/m.flac"
     before=$(audio_md5 "$work/m.flac")
+    # The rewritten file keeps its attributes, and a file of the user's
+    # beside it (here of the name the copy once had) is not touched.
+    echo "the user's own file" >"$work/m.flac.saving"
+    attributes() { "$root/scripts/wine-exec" cmd /c attrib "Z:$work/m.flac" | cut -c1-12; }
+    "$root/scripts/wine-exec" cmd /c attrib +h "Z:$work/m.flac" >/dev/null
+    attributes_before=$(attributes)
+    [[ $attributes_before == *H* ]] || fail "the hidden attribute could not be set: $attributes_before"
     cli set "$work/m.flac" "title=A title that needs room" "genre=Ambient; Drone" >/dev/null
     tags=$(tags_of "$work/m.flac")
     expect_in "TITLE=A title that needs room" "$tags"
     expect_in "GENRE=Drone" "$tags"
     flac -t -s "$work/m.flac" || fail "the rewritten file does not decode"
     [ "$(audio_md5 "$work/m.flac")" = "$before" ] || fail "audio changed"
-    [ ! -e "$work/m.flac.saving" ] || fail "temporary file left behind"
+    [ "$(attributes)" = "$attributes_before" ] || fail "attributes '$attributes_before' became '$(attributes)'"
+    [ "$(cat "$work/m.flac.saving")" = "the user's own file" ] || fail "the user's m.flac.saving was destroyed"
+    [ "$(ls -A "$work" | tr '\n' ' ')" = "m.flac m.flac.saving " ] || fail "left behind: $(ls -A "$work")"
     ;;
 clear)
     cp "$fixtures/tagged.flac" "$work/c.flac"
@@ -122,7 +132,7 @@ readonly)
     expect_in "0x80070005" "$out"
     if out=$(cli clear "$work/r.flac" comment 2>&1); then fail "a read-only file was cleared"; fi
     [ "$(md5sum <"$work/r.flac")" = "$sum" ] || fail "the read-only file changed"
-    [ ! -e "$work/r.flac.saving" ] || fail "temporary file left behind"
+    [ "$(ls -A "$work")" = r.flac ] || fail "left behind: $(ls -A "$work")"
     expect_in "TITLE=Notes on the Engine" "$(tags_of "$work/r.flac")"
     ;;
 several)
@@ -130,15 +140,18 @@ several)
     # in the middle does not stop the rest, and the exit code tells.
     for n in 1 2 4 5; do cp "$fixtures/tagged.flac" "$work/f$n.flac"; done
     echo "not audio" >"$work/f3.flac"
+    # Both streams into one file: each file's result comes right after its
+    # progress line.
     set +e
-    cli show "$work"/f{1,2,3,4,5}.flac >"$work/out" 2>"$work/err"
+    cli show "$work"/f{1,2,3,4,5}.flac >"$work/out" 2>&1
     status=$?
     set -e
     [ "$status" -ne 0 ] || fail "exit code 0 despite a bad file"
-    for n in 1 2 3 4 5; do expect_in "[$n/5] $work/f$n.flac" "$(cat "$work/err")"; done
-    expect_in "f3.flac: not a FLAC file" "$(cat "$work/err")"
+    for n in 1 2 3 4 5; do expect_in "[$n/5] $work/f$n.flac" "$(cat "$work/out")"; done
+    expect_in "f3.flac: not a FLAC file" "$(cat "$work/out")"
     [ "$(grep -c 'System.Title: Notes on the Engine' "$work/out")" = 4 ] || fail "not every good file shown"
-    expect_in "$work/f5.flac" "$(cat "$work/out")"
+    order=$(tr -d '\r' <"$work/out" | sed -n "s|^\(\[[0-9]/5\]\) .*|\1|p; s|^$work/\(f[0-9]\)\.flac\$|\1|p" | tr '\n' ' ')
+    [ "$order" = "[1/5] f1 [2/5] f2 [3/5] [4/5] f4 [5/5] f5 " ] || fail "results out of order: $order"
     # Three files or fewer: no progress lines; all good gives exit code 0.
     cli show "$work"/f{1,2,4}.flac >/dev/null 2>"$work/err" || fail "three good files failed"
     ! grep -q '^\[' "$work/err" || fail "progress shown for three files"

@@ -2,8 +2,11 @@
 # Installs quillbrook.msi with msiexec under Wine in a prefix of its own,
 # checks the files and the registry, uses the installed console host through
 # the registered classes, uninstalls, and checks that the registry is as it
-# was before. Last, the module registers itself in the same prefix: its COM
-# entries must be the ones the installer wrote.
+# was before. Then the same over a binding of .flac of the machine's own
+# (as Windows has): installed, .flac is bound to quillbrook; uninstalled,
+# every value of that binding is back as it was. Last, the module registers
+# itself in the same prefix: its COM entries must be the ones the installer
+# wrote.
 # usage: msi_test.sh BUILD_DIR MSI FIXTURE_DIR
 set -euo pipefail
 build=$1
@@ -45,6 +48,29 @@ wine msiexec /x "Z:$msi" /qn || fail "msiexec /x failed with $?"
 [ ! -e "$installed" ] || fail "files left behind: $(ls -A "$installed")"
 snapshot uninstalled
 
+# The machine's own binding of .flac, of several value types, and a value
+# beside it that is no part of the binding.
+classes='HKLM\Software\Classes'
+wine reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\PropertySystem\PropertyHandlers\.flac' /ve \
+    /d '{11111111-2222-3333-4444-555555555555}' /f >/dev/null
+wine reg add "$classes\\.flac\\ShellEx\\{E357FCCD-A995-4576-B01F-234630154E96}" /ve \
+    /d '{66666666-7777-8888-9999-AAAAAAAAAAAA}' /f >/dev/null
+layout="$classes\\SystemFileAssociations\\.flac"
+wine reg add "$layout" /v PreviewDetails /d 'prop:System.Media.Duration;System.Size' /f >/dev/null
+wine reg add "$layout" /v FullDetails /t REG_EXPAND_SZ /d 'prop:System.PropGroup.Audio;System.Media.Duration' /f >/dev/null
+wine reg add "$layout" /v InfoTip /d 'prop:System.ItemTypeText;System.Size' /f >/dev/null
+wine reg add "$layout" /v ExtendedTileInfo /d 'prop:System.ItemTypeText' /f >/dev/null
+wine reg add "$layout" /v PerceivedType /d audio /f >/dev/null
+# Without a saved binding, unbind leaves values that are not quillbrook's.
+wine "$build/quillbrook-cli.exe" unbind >/dev/null || fail "unbind without a saved binding failed"
+snapshot seeded
+wine msiexec /i "Z:$msi" /qn || fail "msiexec /i over the machine's binding failed with $?"
+snapshot seeded-installed
+# A second bind keeps the saved originals.
+wine "$installed/quillbrook-cli.exe" bind >/dev/null || fail "a second bind failed"
+wine msiexec /x "Z:$msi" /qn || fail "msiexec /x over the machine's binding failed with $?"
+snapshot seeded-uninstalled
+
 # Self-registration of the same module, for comparison.
 cp "$build/quillbrook.dll" "$work/quillbrook.dll"
 wine regsvr32 /s "Z:$work/quillbrook.dll" || fail "regsvr32 failed"
@@ -73,14 +99,21 @@ def fail(message):
 ids = dict((n, "{" + g + "}") for g, n in re.findall(r"// \{([0-9A-F-]+)\}\n[^\n]* (\w+) =", open(identifiers).read()))
 before, installed = parse("before"), parse("installed")
 uninstalled, selfreg = parse("uninstalled"), parse("selfregistered")
+seeded, seeded_installed, seeded_uninstalled = parse("seeded"), parse("seeded-installed"), parse("seeded-uninstalled")
 
-# Windows Installer keeps its own (by then empty) bookkeeping keys.
+# Windows Installer keeps its own (by then empty) bookkeeping keys; Wine
+# enters the network cards whenever one of its services first looks.
 def bookkeeping(key, values):
-    return not values and re.search(r"\\(classes|currentversion)\\installer(\\|$)", key)
-changed = sorted(k for k in set(before) | set(uninstalled)
-                 if before.get(k) != uninstalled.get(k) and not (k not in before and bookkeeping(k, uninstalled[k])))
-if changed:
-    fail("uninstall left the registry changed at " + ", ".join(changed[:10]))
+    return (not values and re.search(r"\\(classes|currentversion)\\installer(\\|$)", key)) or \
+        re.search(r"\\windows nt\\currentversion\\networkcards(\\|$)", key)
+def expect_unchanged(before, after, what):
+    changed = sorted(k for k in set(before) | set(after)
+                     if before.get(k) != after.get(k) and not (k not in before and bookkeeping(k, after[k])))
+    if changed:
+        fail(what + " left the registry changed at " + ", ".join(
+            f"{k}: {before.get(k)} -> {after.get(k)}" for k in changed[:10]))
+expect_unchanged(before, uninstalled, "uninstall")
+expect_unchanged(seeded, seeded_uninstalled, "uninstall over the machine's binding")
 
 classes = r"hkey_local_machine\software\classes"
 def added(after):
@@ -109,22 +142,26 @@ win64 = f"{classes}\\TypeLib\\{ids['LIBID_QuillbrookLib']}\\1.0\\409\\win64".low
 if by_msi.get(win64, {}).get("@") != '"C:\\\\Program Files\\\\Quillbrook\\\\quillbrook.dll"':
     fail("type library not entered: " + str(by_msi.get(win64)))
 
-# The binding of .flac.
-def value(key, name="@"):
-    return installed.get(key.lower(), {}).get(name)
+# The binding of .flac, on a clean machine and over the machine's own.
+def value(key, name="@", snapshot=installed):
+    return snapshot.get(key.lower(), {}).get(name)
 thumb_slot = f"{classes}\\.flac\\ShellEx\\{{E357FCCD-A995-4576-B01F-234630154E96}}"
-if value(thumb_slot) != f'"{ids["CLSID_ThumbnailProvider"]}"':
-    fail("thumbnail handler not bound: " + str(value(thumb_slot)))
 handlers = r"hkey_local_machine\software\microsoft\windows\currentversion\propertysystem\propertyhandlers\.flac"
-if value(handlers) != f'"{ids["CLSID_PropertyHandler"]}"':
-    fail("property handler not bound: " + str(value(handlers)))
+layout = f"{classes}\\SystemFileAssociations\\.flac"
+for snapshot in (installed, seeded_installed):
+    if value(thumb_slot, snapshot=snapshot) != f'"{ids["CLSID_ThumbnailProvider"]}"':
+        fail("thumbnail handler not bound: " + str(value(thumb_slot, snapshot=snapshot)))
+    if value(handlers, snapshot=snapshot) != f'"{ids["CLSID_PropertyHandler"]}"':
+        fail("property handler not bound: " + str(value(handlers, snapshot=snapshot)))
+    for name in ('"FullDetails"', '"PreviewDetails"', '"InfoTip"', '"ExtendedTileInfo"'):
+        if value(layout, name, snapshot) != value(layout, name, installed):
+            fail(f"{name} over the machine's binding: {value(layout, name, snapshot)}")
 
 # The Details-pane lists name real properties: every one the handler listed
 # for a fully tagged file is in FullDetails, every tag in PreviewDetails.
 shown = json.load(open(f"{work}/show.json", encoding="utf-8"))[0]["properties"]
 if len(shown) != 22:
     fail(f"the installed handler listed {len(shown)} properties")
-layout = f"{classes}\\SystemFileAssociations\\.flac"
 lists = {}
 for name in ("FullDetails", "PreviewDetails", "InfoTip", "ExtendedTileInfo"):
     text = value(layout, f'"{name}"') or ""

@@ -2,6 +2,7 @@
 // their thumbnails, through quillbrook.dll's COM classes as Explorer uses them.
 #include "server/identifiers.h"
 #include "tools/cli/class_source.h"
+#include "tools/cli/flac_binding.h"
 #include "tools/cli/png_writer.h"
 #include "tools/cli/property_names.h"
 #include "tools/cli/value_text.h"
@@ -20,6 +21,9 @@ constexpr const char* Usage = "usage: quillbrook-cli [--dll PATH] [--json] COMMA
                               "  thumbnail FILE OUT.png [--size N]\n"
                               "  register [--user]             register quillbrook.dll\n"
                               "  unregister [--user]\n"
+                              "  bind [--user]                 bind .flac to quillbrook, saving what it replaces\n"
+                              "  unbind [--user]               put the saved binding of .flac back\n"
+                              "Options may come before or after COMMAND, but before the file names.\n"
                               "NAME is a property name such as System.Music.Artist, or an alias:\n"
                               "  title artist album albumartist year track disc genre composer\n"
                               "  conductor rating copyright publisher comment\n";
@@ -98,6 +102,7 @@ private:
     HRESULT Change(const std::wstring& file, const std::vector<std::wstring>& items, bool clear);
     HRESULT Thumbnail(const std::wstring& file, const std::wstring& out, UINT size);
     HRESULT Register(bool doRegister, bool perUser);
+    HRESULT Bind(bool doBind, bool perUser);
 
     ClassSource m_classes;
     std::wstring m_dllPath;
@@ -327,29 +332,66 @@ HRESULT Program::Register(bool doRegister, bool perUser)
     return S_OK;
 }
 
+HRESULT Program::Bind(bool doBind, bool perUser)
+{
+    const BindingScope scope = perUser ? BindingScope::User : BindingScope::Machine;
+    const HRESULT hr = doBind ? BindFlac(scope) : UnbindFlac(scope);
+    if (FAILED(hr)) {
+        return Fail(L"", doBind ? "cannot bind .flac" : "cannot put the saved binding of .flac back", hr);
+    }
+    const std::string where = perUser ? " for the current user" : " for all users";
+    Out(doBind ? ".flac bound to quillbrook" + where + "\n" : ".flac binding put back" + where + "\n");
+    if (perUser && doBind) {
+        Out("(no property handler: Windows reads property handlers per machine only; \"quillbrook-cli bind\" as "
+            "an administrator binds it)\n");
+    }
+    return S_OK;
+}
+
 int Program::Run(std::vector<std::wstring> args)
 {
-    while (!args.empty() && args.front().starts_with(L"--")) {
-        if (args.front() == L"--json") {
+    // The options may come anywhere before the file names: before the
+    // command or after it.
+    std::wstring command;
+    bool perUser = false;
+    UINT size = 256;
+    std::size_t next = 0;
+    for (; next < args.size(); ++next) {
+        const std::wstring& arg = args[next];
+        if (arg == L"--json") {
             m_json = true;
-            args.erase(args.begin());
-        } else if (args.front() == L"--dll" && args.size() >= 2) {
-            m_dllPath = args[1];
-            args.erase(args.begin(), args.begin() + 2);
+        } else if (arg == L"--user") {
+            perUser = true;
+        } else if ((arg == L"--dll" || arg == L"--size") && next + 1 < args.size()) {
+            if (arg == L"--dll") {
+                m_dllPath = args[++next];
+            } else {
+                size = static_cast<UINT>(std::wcstoul(args[++next].c_str(), nullptr, 10));
+            }
+        } else if (arg.starts_with(L"--")) {
+            Fail(L"", "unknown option " + Utf8(arg) + ", or an option without its value", E_INVALIDARG);
+            Err(Usage);
+            return 2;
+        } else if (command.empty()) {
+            command = arg;
         } else {
             break;
         }
     }
-    if (args.empty()) {
+    args.erase(args.begin(), args.begin() + static_cast<std::ptrdiff_t>(next));
+    if (command.empty()) {
         Err(Usage);
         return 2;
     }
-    const std::wstring command = args.front();
-    args.erase(args.begin());
 
-    if (command == L"register" || command == L"unregister") {
-        const bool perUser = !args.empty() && args[0] == L"--user";
-        return FAILED(Register(command == L"register", perUser)) ? 1 : 0;
+    if (command == L"register" || command == L"unregister" || command == L"bind" || command == L"unbind") {
+        if (!args.empty()) {
+            Err(Usage);
+            return 2;
+        }
+        const HRESULT hr = command.ends_with(L"register") ? Register(command == L"register", perUser)
+                                                          : Bind(command == L"bind", perUser);
+        return FAILED(hr) ? 1 : 0;
     }
     const HRESULT loaded = m_classes.Load(m_dllPath);
     if (FAILED(loaded)) {
@@ -366,6 +408,9 @@ int Program::Run(std::vector<std::wstring> args)
                 Err("[" + std::to_string(i + 1) + "/" + std::to_string(args.size()) + "] " + Utf8(args[i]) + "\n");
             }
             failures += FAILED(Show(args[i])) ? 1 : 0;
+            // Each file's result goes out with its progress line, also when
+            // stdout is a pipe or a file (fully buffered then).
+            std::fflush(stdout);
         }
         if (m_json) {
             Out("\n]\n");
@@ -376,9 +421,8 @@ int Program::Run(std::vector<std::wstring> args)
         const std::vector<std::wstring> items(args.begin() + 1, args.end());
         return FAILED(Change(args[0], items, command == L"clear")) ? 1 : 0;
     }
-    if (command == L"thumbnail" && args.size() >= 2) {
-        UINT size = 256;
-        if (args.size() >= 4 && args[2] == L"--size") {
+    if (command == L"thumbnail" && (args.size() == 2 || (args.size() == 4 && args[2] == L"--size"))) {
+        if (args.size() == 4) {
             size = static_cast<UINT>(std::wcstoul(args[3].c_str(), nullptr, 10));
         }
         if (size == 0 || size > 4096) {

@@ -1,5 +1,6 @@
 #include "tools/safe_save/safe_save_stream.h"
 
+#include <cwchar>
 #include <new>
 
 namespace {
@@ -10,6 +11,55 @@ HRESULT OpenFileStream(const std::wstring& path, DWORD mode, BOOL create, IStrea
 }
 
 constexpr DWORD OriginalMode = STGM_READWRITE | STGM_SHARE_DENY_WRITE;
+// STGM_FAILIFTHERE with fCreate: the file is created, or the call fails if a
+// file of that name exists; nobody else's file is ever opened or truncated.
+constexpr DWORD CopyMode = STGM_FAILIFTHERE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
+constexpr int CopyNameAttempts = 64;
+
+bool IsNameTaken(HRESULT hr)
+{
+    return hr == HRESULT_FROM_WIN32(ERROR_FILE_EXISTS) || hr == HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS) ||
+           hr == STG_E_FILEALREADYEXISTS;
+}
+
+// A name beside `path` that differs from one call to the next.
+std::wstring CopyName(const std::wstring& path)
+{
+    static LONG counter = 0;
+    LARGE_INTEGER ticks{};
+    QueryPerformanceCounter(&ticks);
+    const unsigned long mixed = static_cast<unsigned long>(ticks.LowPart) * 2654435761UL ^
+                                GetCurrentProcessId() * 40503UL ^
+                                static_cast<unsigned long>(InterlockedIncrement(&counter));
+    wchar_t suffix[24] = {};
+    std::swprintf(suffix, 24, L".%08lx.qbsave", mixed & 0xFFFFFFFFUL);
+    return path + suffix;
+}
+
+// Readies the finished copy to take the original's place: its bytes on disk,
+// and the original's creation time and attributes on it. ReplaceFileW carries
+// those over itself on Windows; setting them first keeps them where replacing
+// comes down to a rename (some network file systems, Wine).
+void PrepareCopy(const std::wstring& original, const std::wstring& copy)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    const bool known = GetFileAttributesExW(original.c_str(), GetFileExInfoStandard, &data) != FALSE;
+    const HANDLE file =
+        CreateFileW(copy.c_str(), GENERIC_WRITE | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        FlushFileBuffers(file);
+        if (known) {
+            SetFileTime(file, &data.ftCreationTime, nullptr, nullptr);
+        }
+        CloseHandle(file);
+    }
+    constexpr DWORD Carried =
+        FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    if (known && (data.dwFileAttributes & Carried) != 0) {
+        SetFileAttributesW(copy.c_str(), data.dwFileAttributes & Carried);
+    }
+}
 
 } // namespace
 
@@ -25,12 +75,20 @@ HRESULT SafeSaveStream::Open(const std::wstring& path, SafeSaveStream** stream)
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
         return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
     }
+    // The full name: the copy goes beside the file and takes its place by
+    // that name later, whatever the current directory is by then.
+    const DWORD length = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    std::wstring fullPath(length, L'\0');
+    if (length == 0 || GetFullPathNameW(path.c_str(), length, fullPath.data(), nullptr) + 1 != length) {
+        return HRESULT_FROM_WIN32(length == 0 ? GetLastError() : ERROR_INVALID_NAME);
+    }
+    fullPath.resize(length - 1);
     IStream* file = nullptr;
-    const HRESULT hr = OpenFileStream(path, OriginalMode, FALSE, &file);
+    const HRESULT hr = OpenFileStream(fullPath, OriginalMode, FALSE, &file);
     if (FAILED(hr)) {
         return hr;
     }
-    *stream = new (std::nothrow) SafeSaveStream(path, file);
+    *stream = new (std::nothrow) SafeSaveStream(std::move(fullPath), file);
     if (*stream == nullptr) {
         file->Release();
         return E_OUTOFMEMORY;
@@ -38,10 +96,7 @@ HRESULT SafeSaveStream::Open(const std::wstring& path, SafeSaveStream** stream)
     return S_OK;
 }
 
-SafeSaveStream::SafeSaveStream(std::wstring path, IStream* file)
-    : m_path(std::move(path)), m_temporaryPath(m_path + L".saving"), m_file(file)
-{
-}
+SafeSaveStream::SafeSaveStream(std::wstring path, IStream* file) : m_path(std::move(path)), m_file(file) {}
 
 SafeSaveStream::~SafeSaveStream()
 {
@@ -126,17 +181,33 @@ STDMETHODIMP SafeSaveStream::Commit(DWORD flags)
     }
     HRESULT hr = m_destination->Commit(flags);
     if (FAILED(hr)) {
+        DiscardDestination();
         return hr;
     }
     m_destination->Release();
     m_destination = nullptr;
+    PrepareCopy(m_path, m_temporaryPath);
     // The original is closed so that the finished copy can take its place;
-    // either way the file is open again afterwards.
+    // either way the file is open again afterwards. ReplaceFileW gives the
+    // copy the original's identity: its DACL, alternate data streams,
+    // attributes, creation time, short name and object identifier. Hard
+    // links are not among them: the original's other names go on naming its
+    // old content, as with any replace of a whole file.
     m_file->Release();
     m_file = nullptr;
-    if (!MoveFileExW(m_temporaryPath.c_str(), m_path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        hr = HRESULT_FROM_WIN32(GetLastError());
-        DeleteFileW(m_temporaryPath.c_str());
+    if (!ReplaceFileW(m_path.c_str(), m_temporaryPath.c_str(), nullptr, 0, nullptr, nullptr)) {
+        const DWORD error = GetLastError();
+        hr = HRESULT_FROM_WIN32(error);
+        if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT) {
+            // The original is gone and the finished copy still has its own
+            // name: it is the file's only content now. It takes the file's
+            // name (without the original's metadata) or, failing that, stays
+            // where it is; it is never deleted.
+            MoveFileExW(m_temporaryPath.c_str(), m_path.c_str(), MOVEFILE_WRITE_THROUGH);
+        } else {
+            // The original is untouched under its name.
+            DeleteFileW(m_temporaryPath.c_str());
+        }
     }
     const HRESULT reopened = OpenFileStream(m_path, OriginalMode, FALSE, &m_file);
     return FAILED(hr) ? hr : reopened;
@@ -177,10 +248,20 @@ STDMETHODIMP SafeSaveStream::GetDestinationStream(IStream** destination)
         return E_POINTER;
     }
     *destination = nullptr;
+    if (m_file == nullptr) {
+        return E_UNEXPECTED;
+    }
     DiscardDestination();
-    const HRESULT hr =
-        OpenFileStream(m_temporaryPath, STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, TRUE, &m_destination);
+    HRESULT hr = E_FAIL;
+    for (int attempt = 0; attempt < CopyNameAttempts; ++attempt) {
+        m_temporaryPath = CopyName(m_path);
+        hr = OpenFileStream(m_temporaryPath, CopyMode, TRUE, &m_destination);
+        if (!IsNameTaken(hr)) {
+            break;
+        }
+    }
     if (FAILED(hr)) {
+        m_destination = nullptr;
         return hr;
     }
     m_destination->AddRef();

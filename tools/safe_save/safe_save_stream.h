@@ -1,7 +1,11 @@
 // A read-write stream over a file that also offers IDestinationStreamFactory,
-// as the property system does for handlers that save safely: the destination
-// is a temporary file beside the original, which replaces the original only
-// when this stream is committed. Until then the original stays untouched.
+// as the property system does for handlers that save safely. Each
+// GetDestinationStream hands out a pending copy: a new file of a unique name
+// beside the original (an earlier pending copy is dropped). Commit puts the
+// last pending copy in the original's place with ReplaceFileW, which keeps
+// the original's DACL, alternate data streams, attributes and creation time;
+// Revert drops it. Until then the original stays untouched, and no existing
+// file other than the original is ever opened or replaced.
 #pragma once
 
 #include "platform/platform.h"
@@ -26,7 +30,8 @@ public:
     STDMETHOD(SetSize)(ULARGE_INTEGER size) override;
     STDMETHOD(CopyTo)(IStream* to, ULARGE_INTEGER count, ULARGE_INTEGER* read, ULARGE_INTEGER* written) override;
     // Makes the writes durable; if a destination was handed out, it replaces
-    // the original file.
+    // the original file. On failure the pending copy is removed (unless the
+    // original is already gone, when the copy takes its name or stays).
     STDMETHOD(Commit)(DWORD flags) override;
     STDMETHOD(Revert)() override;
     STDMETHOD(LockRegion)(ULARGE_INTEGER offset, ULARGE_INTEGER count, DWORD type) override;
@@ -37,6 +42,7 @@ public:
     // IDestinationStreamFactory
     STDMETHOD(GetDestinationStream)(IStream** destination) override;
 
+    // The name of the last pending copy (empty before the first).
     const std::wstring& TemporaryPath() const { return m_temporaryPath; }
 
 private:
