@@ -1,6 +1,9 @@
 #include "com/registration.h"
 
 #include "com/module_base.h"
+#include "com/script_replacement.h"
+
+#include <cwchar>
 
 namespace {
 
@@ -93,7 +96,7 @@ HRESULT AtlUpdateRegistryFromResourceD(HINSTANCE module, UINT resourceId, BOOL d
     if (FAILED(hr)) {
         return hr;
     }
-    hr = registrar->AddReplacement(L"MODULE", path);
+    hr = AddScriptReplacement(registrar, L"MODULE", path);
     if (FAILED(hr)) {
         return hr;
     }
@@ -103,6 +106,30 @@ HRESULT AtlUpdateRegistryFromResourceD(HINSTANCE module, UINT resourceId, BOOL d
     }
     return doRegister ? registrar->ResourceRegister(path, resourceId, L"REGISTRY")
                       : registrar->ResourceUnregister(path, resourceId, L"REGISTRY");
+}
+
+HRESULT AtlCheckInprocServerPath(REFCLSID clsid, HINSTANCE module) noexcept
+{
+    wchar_t path[MAX_PATH];
+    HRESULT hr = AtlGetModulePath(module, path);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    wchar_t clsidText[39];
+    if (StringFromGUID2(clsid, clsidText, ARRAYSIZE(clsidText)) == 0) {
+        return E_UNEXPECTED;
+    }
+    wchar_t key[96];
+    swprintf(key, ARRAYSIZE(key), L"%lsCLSID\\%ls\\InprocServer32",
+             g_perUserRegistration ? L"Software\\Classes\\" : L"", clsidText);
+    const HKEY classes = g_perUserRegistration ? HKEY_CURRENT_USER : HKEY_CLASSES_ROOT;
+    // One character more than any module path: a longer value cannot match.
+    wchar_t written[MAX_PATH + 1];
+    DWORD size = sizeof(written);
+    if (RegGetValueW(classes, key, nullptr, RRF_RT_REG_SZ, nullptr, written, &size) != ERROR_SUCCESS) {
+        return SELFREG_E_CLASS;
+    }
+    return CompareStringOrdinal(written, -1, path, -1, TRUE) == CSTR_EQUAL ? S_OK : SELFREG_E_CLASS;
 }
 
 HRESULT AtlRegisterClassCategoriesHelper(REFCLSID clsid, const CategoryMapEntry* categories, BOOL doRegister) noexcept
