@@ -211,6 +211,13 @@ HRESULT AtlComModuleCheckServerPaths(CAtlComModule& module, HINSTANCE server) no
     return S_OK;
 }
 
+void AtlComModuleRemoveClassKeys(CAtlComModule& module) noexcept
+{
+    for (auto entry = module.m_ppAutoObjMapFirst; entry != module.m_ppAutoObjMapLast; ++entry) {
+        AtlRemoveClassKey(*entry->clsid);
+    }
+}
+
 HRESULT AtlComModuleUnregisterServer(CAtlComModule& module) noexcept
 {
     for (auto entry = module.m_ppAutoObjMapFirst; entry != module.m_ppAutoObjMapLast; ++entry) {

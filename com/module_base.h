@@ -131,6 +131,9 @@ HRESULT AtlComModuleUnregisterServer(CAtlComModule& module) noexcept;
 // Checks with AtlCheckInprocServerPath that every class of the object map is
 // registered as served by `server`; the first failure stops.
 HRESULT AtlComModuleCheckServerPaths(CAtlComModule& module, HINSTANCE server) noexcept;
+// Deletes the class key of every class of the object map (AtlRemoveClassKey),
+// whatever the outcome for the others.
+void AtlComModuleRemoveClassKeys(CAtlComModule& module) noexcept;
 
 template <class T> class CAtlModuleT : public CAtlModule {
 public:
@@ -179,7 +182,11 @@ public:
         if (SUCCEEDED(hr)) {
             hr = AtlComModuleCheckServerPaths(_AtlComModule, _AtlBaseModule.m_hInst);
             if (FAILED(hr)) {
+                // A registrar that took a script otherwise than written may
+                // also leave part of it behind when unregistering; the class
+                // keys, which the scripts own whole (ForceRemove), go too.
                 Unregister();
+                AtlComModuleRemoveClassKeys(_AtlComModule);
             }
         }
         return hr;

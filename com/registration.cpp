@@ -42,6 +42,24 @@ private:
     HRESULT m_result = S_OK;
 };
 
+// The classes the registry scripts write to: HKEY_CLASSES_ROOT, or the
+// current user's classes while the per-user switch is on.
+HKEY ScriptClassesRoot() noexcept
+{
+    return g_perUserRegistration ? HKEY_CURRENT_USER : HKEY_CLASSES_ROOT;
+}
+
+// The key of class `clsid` under ScriptClassesRoot(), followed by `below`.
+bool FormatClassKey(REFCLSID clsid, const wchar_t* below, wchar_t (&key)[96]) noexcept
+{
+    wchar_t clsidText[39];
+    if (StringFromGUID2(clsid, clsidText, ARRAYSIZE(clsidText)) == 0) {
+        return false;
+    }
+    return swprintf(key, ARRAYSIZE(key), L"%lsCLSID\\%ls%ls", g_perUserRegistration ? L"Software\\Classes\\" : L"",
+                    clsidText, below) > 0;
+}
+
 } // namespace
 
 RegistrationScope::RegistrationScope() noexcept : m_locale(GetThreadLocale())
@@ -115,21 +133,27 @@ HRESULT AtlCheckInprocServerPath(REFCLSID clsid, HINSTANCE module) noexcept
     if (FAILED(hr)) {
         return hr;
     }
-    wchar_t clsidText[39];
-    if (StringFromGUID2(clsid, clsidText, ARRAYSIZE(clsidText)) == 0) {
+    wchar_t key[96];
+    if (!FormatClassKey(clsid, L"\\InprocServer32", key)) {
         return E_UNEXPECTED;
     }
-    wchar_t key[96];
-    swprintf(key, ARRAYSIZE(key), L"%lsCLSID\\%ls\\InprocServer32",
-             g_perUserRegistration ? L"Software\\Classes\\" : L"", clsidText);
-    const HKEY classes = g_perUserRegistration ? HKEY_CURRENT_USER : HKEY_CLASSES_ROOT;
     // One character more than any module path: a longer value cannot match.
     wchar_t written[MAX_PATH + 1];
     DWORD size = sizeof(written);
-    if (RegGetValueW(classes, key, nullptr, RRF_RT_REG_SZ, nullptr, written, &size) != ERROR_SUCCESS) {
+    if (RegGetValueW(ScriptClassesRoot(), key, nullptr, RRF_RT_REG_SZ, nullptr, written, &size) != ERROR_SUCCESS) {
         return SELFREG_E_CLASS;
     }
     return CompareStringOrdinal(written, -1, path, -1, TRUE) == CSTR_EQUAL ? S_OK : SELFREG_E_CLASS;
+}
+
+HRESULT AtlRemoveClassKey(REFCLSID clsid) noexcept
+{
+    wchar_t key[96];
+    if (!FormatClassKey(clsid, L"", key)) {
+        return E_UNEXPECTED;
+    }
+    const LSTATUS status = RegDeleteTreeW(ScriptClassesRoot(), key);
+    return status == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(status);
 }
 
 HRESULT AtlRegisterClassCategoriesHelper(REFCLSID clsid, const CategoryMapEntry* categories, BOOL doRegister) noexcept

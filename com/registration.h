@@ -48,6 +48,10 @@ HRESULT AtlUpdateRegistryFromResourceD(HINSTANCE module, UINT resourceId, BOOL d
 // SELFREG_E_CLASS when it names anything else or is missing.
 HRESULT AtlCheckInprocServerPath(REFCLSID clsid, HINSTANCE module) noexcept;
 
+// Deletes the key of class `clsid` with everything beneath it, from the
+// classes the registration writes (as AtlCheckInprocServerPath reads them).
+HRESULT AtlRemoveClassKey(REFCLSID clsid) noexcept;
+
 // Registers or unregisters the categories of `categories` (null: none) for
 // class `clsid`.
 HRESULT AtlRegisterClassCategoriesHelper(REFCLSID clsid, const CategoryMapEntry* categories, BOOL doRegister) noexcept;
