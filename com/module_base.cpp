@@ -1,5 +1,6 @@
 #include "com/module_base.h"
 
+#include "com/script_replacement.h"
 #include "com/type_library.h"
 
 #include <new>
@@ -109,10 +110,12 @@ HRESULT CAtlModule::UpdateRegistryFromResource(UINT resourceId, BOOL doRegister,
     if (FAILED(hr)) {
         return hr;
     }
-    for (auto entry = replacements; entry != nullptr && entry->key != nullptr; ++entry) {
-        registrar->AddReplacement(entry->key, entry->data);
+    for (auto entry = replacements; SUCCEEDED(hr) && entry != nullptr && entry->key != nullptr; ++entry) {
+        hr = AddScriptReplacement(registrar, entry->key, entry->data);
     }
-    hr = AddCommonRGSReplacements(registrar);
+    if (SUCCEEDED(hr)) {
+        hr = AddCommonRGSReplacements(registrar);
+    }
     if (SUCCEEDED(hr)) {
         hr = AtlUpdateRegistryFromResourceD(_AtlBaseModule.m_hInstResource, resourceId, doRegister, registrar);
     }
@@ -195,6 +198,24 @@ HRESULT AtlComModuleRegisterServer(CAtlComModule& module) noexcept
         }
     }
     return AtlRegisterTypeLib(module.m_hInstTypeLib);
+}
+
+HRESULT AtlComModuleCheckServerPaths(CAtlComModule& module, HINSTANCE server) noexcept
+{
+    for (auto entry = module.m_ppAutoObjMapFirst; entry != module.m_ppAutoObjMapLast; ++entry) {
+        const HRESULT hr = AtlCheckInprocServerPath(*entry->clsid, server);
+        if (FAILED(hr)) {
+            return hr;
+        }
+    }
+    return S_OK;
+}
+
+void AtlComModuleRemoveClassKeys(CAtlComModule& module) noexcept
+{
+    for (auto entry = module.m_ppAutoObjMapFirst; entry != module.m_ppAutoObjMapLast; ++entry) {
+        AtlRemoveClassKey(*entry->clsid);
+    }
 }
 
 HRESULT AtlComModuleUnregisterServer(CAtlComModule& module) noexcept

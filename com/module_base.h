@@ -128,6 +128,12 @@ HRESULT AtlComModuleRegisterServer(CAtlComModule& module) noexcept;
 // Unregisters every class (categories, then script) and then the type
 // library; the first failure stops.
 HRESULT AtlComModuleUnregisterServer(CAtlComModule& module) noexcept;
+// Checks with AtlCheckInprocServerPath that every class of the object map is
+// registered as served by `server`; the first failure stops.
+HRESULT AtlComModuleCheckServerPaths(CAtlComModule& module, HINSTANCE server) noexcept;
+// Deletes the class key of every class of the object map (AtlRemoveClassKey),
+// whatever the outcome for the others.
+void AtlComModuleRemoveClassKeys(CAtlComModule& module) noexcept;
 
 template <class T> class CAtlModuleT : public CAtlModule {
 public:
@@ -162,13 +168,26 @@ public:
     HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** ppv) noexcept;
 
     // Writes the AppID (T::UpdateRegistryAppId) first, then every class of
-    // the object map, then the type library; the first failure stops.
+    // the object map, then the type library; the first failure stops. Then
+    // reads back where each class was registered: if one does not name this
+    // module (a path the registrar did not take whole), the registration is
+    // undone and fails with SELFREG_E_CLASS.
     HRESULT DllRegisterServer() noexcept
     {
         RegistrationScope scope;
         HRESULT hr = T::UpdateRegistryAppId(TRUE);
         if (SUCCEEDED(hr)) {
             hr = AtlComModuleRegisterServer(_AtlComModule);
+        }
+        if (SUCCEEDED(hr)) {
+            hr = AtlComModuleCheckServerPaths(_AtlComModule, _AtlBaseModule.m_hInst);
+            if (FAILED(hr)) {
+                // A registrar that took a script otherwise than written may
+                // also leave part of it behind when unregistering; the class
+                // keys, which the scripts own whole (ForceRemove), go too.
+                Unregister();
+                AtlComModuleRemoveClassKeys(_AtlComModule);
+            }
         }
         return hr;
     }
@@ -178,6 +197,12 @@ public:
     HRESULT DllUnregisterServer() noexcept
     {
         RegistrationScope scope;
+        return Unregister();
+    }
+
+private:
+    static HRESULT Unregister() noexcept
+    {
         HRESULT hr = AtlComModuleUnregisterServer(_AtlComModule);
         if (SUCCEEDED(hr)) {
             hr = T::UpdateRegistryAppId(FALSE);

@@ -1,6 +1,9 @@
 #include "com/registration.h"
 
 #include "com/module_base.h"
+#include "com/script_replacement.h"
+
+#include <cwchar>
 
 namespace {
 
@@ -38,6 +41,24 @@ private:
     HKEY m_userClasses = nullptr;
     HRESULT m_result = S_OK;
 };
+
+// The classes the registry scripts write to: HKEY_CLASSES_ROOT, or the
+// current user's classes while the per-user switch is on.
+HKEY ScriptClassesRoot() noexcept
+{
+    return g_perUserRegistration ? HKEY_CURRENT_USER : HKEY_CLASSES_ROOT;
+}
+
+// The key of class `clsid` under ScriptClassesRoot(), followed by `below`.
+bool FormatClassKey(REFCLSID clsid, const wchar_t* below, wchar_t (&key)[96]) noexcept
+{
+    wchar_t clsidText[39];
+    if (StringFromGUID2(clsid, clsidText, ARRAYSIZE(clsidText)) == 0) {
+        return false;
+    }
+    return swprintf(key, ARRAYSIZE(key), L"%lsCLSID\\%ls%ls", g_perUserRegistration ? L"Software\\Classes\\" : L"",
+                    clsidText, below) > 0;
+}
 
 } // namespace
 
@@ -93,7 +114,7 @@ HRESULT AtlUpdateRegistryFromResourceD(HINSTANCE module, UINT resourceId, BOOL d
     if (FAILED(hr)) {
         return hr;
     }
-    hr = registrar->AddReplacement(L"MODULE", path);
+    hr = AddScriptReplacement(registrar, L"MODULE", path);
     if (FAILED(hr)) {
         return hr;
     }
@@ -103,6 +124,36 @@ HRESULT AtlUpdateRegistryFromResourceD(HINSTANCE module, UINT resourceId, BOOL d
     }
     return doRegister ? registrar->ResourceRegister(path, resourceId, L"REGISTRY")
                       : registrar->ResourceUnregister(path, resourceId, L"REGISTRY");
+}
+
+HRESULT AtlCheckInprocServerPath(REFCLSID clsid, HINSTANCE module) noexcept
+{
+    wchar_t path[MAX_PATH];
+    HRESULT hr = AtlGetModulePath(module, path);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    wchar_t key[96];
+    if (!FormatClassKey(clsid, L"\\InprocServer32", key)) {
+        return E_UNEXPECTED;
+    }
+    // One character more than any module path: a longer value cannot match.
+    wchar_t written[MAX_PATH + 1];
+    DWORD size = sizeof(written);
+    if (RegGetValueW(ScriptClassesRoot(), key, nullptr, RRF_RT_REG_SZ, nullptr, written, &size) != ERROR_SUCCESS) {
+        return SELFREG_E_CLASS;
+    }
+    return CompareStringOrdinal(written, -1, path, -1, TRUE) == CSTR_EQUAL ? S_OK : SELFREG_E_CLASS;
+}
+
+HRESULT AtlRemoveClassKey(REFCLSID clsid) noexcept
+{
+    wchar_t key[96];
+    if (!FormatClassKey(clsid, L"", key)) {
+        return E_UNEXPECTED;
+    }
+    const LSTATUS status = RegDeleteTreeW(ScriptClassesRoot(), key);
+    return status == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(status);
 }
 
 HRESULT AtlRegisterClassCategoriesHelper(REFCLSID clsid, const CategoryMapEntry* categories, BOOL doRegister) noexcept

@@ -4,6 +4,9 @@
 
 #include "platform/platform.h"
 
+// The self-registration codes (SELFREG_E_CLASS).
+#include <olectl.h>
+
 struct CategoryMapEntry;
 
 // Holds the thread's locale at LOCALE_SYSTEM_DEFAULT while a registration or
@@ -37,6 +40,17 @@ HRESULT AtlCreateRegistrar(IRegistrar** registrar) noexcept;
 // adding the replacement "MODULE" (the module's file path).
 HRESULT AtlUpdateRegistryFromResourceD(HINSTANCE module, UINT resourceId, BOOL doRegister,
                                        IRegistrar* registrar) noexcept;
+
+// Checks where class `clsid` was registered: the default value of its
+// InprocServer32 key, in the classes the registration wrote (the current
+// user's while the per-user switch is on, HKEY_CLASSES_ROOT otherwise), must
+// name the file of `module` (letter case aside). S_OK when it does;
+// SELFREG_E_CLASS when it names anything else or is missing.
+HRESULT AtlCheckInprocServerPath(REFCLSID clsid, HINSTANCE module) noexcept;
+
+// Deletes the key of class `clsid` with everything beneath it, from the
+// classes the registration writes (as AtlCheckInprocServerPath reads them).
+HRESULT AtlRemoveClassKey(REFCLSID clsid) noexcept;
 
 // Registers or unregisters the categories of `categories` (null: none) for
 // class `clsid`.

@@ -2,6 +2,8 @@
 // DllInstall, and the registry scripts of the object map's classes.
 #include "server/module.h"
 
+#include "com/script_replacement.h"
+
 #include <cwchar>
 
 namespace {
@@ -22,7 +24,7 @@ HRESULT UpdateModuleRegistryFromResource(UINT resourceId, BOOL doRegister) noexc
 HRESULT CQuillbrookModule::AddCommonRGSReplacements(IRegistrarBase* registrar) noexcept
 {
     const GuidText appId(APPID_Quillbrook);
-    return registrar->AddReplacement(L"APPID", appId.text);
+    return AddScriptReplacement(registrar, L"APPID", appId.text);
 }
 
 HRESULT CQuillbrookModule::UpdateRegistryAppId(BOOL doRegister) noexcept

@@ -1,5 +1,7 @@
 // Registration and unregistration of the built DLL. These tests change the
 // registry: they run one at a time in a Wine prefix of their own.
+#include "com/registration.h"
+#include "com/script_replacement.h"
 #include "server/identifiers.h"
 #include "tests/support/com_helpers.h"
 #include "tests/support/loaded_server.h"
@@ -274,6 +276,84 @@ TEST_F(Registration, FailedInstallIsUndoneByUnregistration)
     // The unregistration itself stops at the missing type library, before
     // the AppID.
     EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, kAppIdKey), AppIdTable());
+}
+
+TEST(ScriptReplacement, DoublesEverySingleQuote)
+{
+    EXPECT_EQ(EscapeScriptReplacement(L"C:\\Users\\O'Brien\\quillbrook.dll"), L"C:\\Users\\O''Brien\\quillbrook.dll");
+    EXPECT_EQ(EscapeScriptReplacement(L"''x'"), L"''''x''");
+    EXPECT_EQ(EscapeScriptReplacement(L"{795131CE-63F4-4DBF-A65A-8D70F437A83F}"),
+              L"{795131CE-63F4-4DBF-A65A-8D70F437A83F}");
+}
+
+// Registers per machine through DllRegisterServer, or per user through
+// DllInstall.
+HRESULT Register(LoadedServer& server, bool perUser)
+{
+    return perUser ? server.install(TRUE, L"user") : server.registerServer();
+}
+
+// Either the classes point at the full path, or the registration fails and
+// leaves nothing behind; never S_OK for a path cut at the apostrophe.
+TEST_F(Registration, ModulePathWithApostropheIsRegisteredWholeOrNotAtAll)
+{
+    const std::wstring folder = ScratchDir() + L"\\O'Brien";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring copy = folder + L"\\quillbrook.dll";
+    CopyFixture(BuiltModulePath(), copy);
+    for (const bool perUser : {false, true}) {
+        SCOPED_TRACE(perUser ? "per user" : "per machine");
+        SetUp();
+        const HKEY root = perUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+        LoadedServer server(copy);
+        const HRESULT result = Register(server, perUser);
+        if (result == S_OK) {
+            ExpectEntries(root, true, copy);
+        } else {
+            EXPECT_TRUE(FAILED(result)) << std::hex << result;
+            ExpectEntries(root, false);
+        }
+    }
+}
+
+// A copy of the module whose thumbnail provider script names another file
+// than the module, as a registrar that cut the path would write.
+std::wstring ModuleRegisteringElsewhere()
+{
+    std::string script;
+    {
+        const HMODULE data = LoadLibraryExW(BuiltModulePath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        const HRSRC found = FindResourceW(data, MAKEINTRESOURCEW(103), L"REGISTRY");
+        EXPECT_NE(found, nullptr);
+        script.assign(static_cast<const char*>(LockResource(LoadResource(data, found))), SizeofResource(data, found));
+        FreeLibrary(data);
+    }
+    const std::string module = "%MODULE%";
+    const auto at = script.find(module);
+    EXPECT_NE(at, std::string::npos);
+    script.replace(at, module.size(), "C:\\Elsewhere\\quillbrook.dll");
+    const std::wstring copy = ScratchDir() + L"\\registers-elsewhere.dll";
+    CopyFixture(BuiltModulePath(), copy);
+    HANDLE update = BeginUpdateResourceW(copy.c_str(), FALSE);
+    EXPECT_NE(update, nullptr);
+    EXPECT_TRUE(UpdateResourceW(update, L"REGISTRY", MAKEINTRESOURCEW(103),
+                                MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), script.data(),
+                                static_cast<DWORD>(script.size())));
+    EXPECT_TRUE(EndUpdateResourceW(update, FALSE));
+    return copy;
+}
+
+TEST_F(Registration, RegistrationNamingAnotherFileIsUndoneAndFails)
+{
+    const std::wstring copy = ModuleRegisteringElsewhere();
+    for (const bool perUser : {false, true}) {
+        SCOPED_TRACE(perUser ? "per user" : "per machine");
+        SetUp();
+        LoadedServer server(copy);
+        EXPECT_EQ(Register(server, perUser), SELFREG_E_CLASS);
+        ExpectEntries(perUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, false);
+        EXPECT_FALSE(TypeLibraryLoads());
+    }
 }
 
 DWORD RunRegsvr32(const std::wstring& arguments)
