@@ -4,9 +4,6 @@
 
 #include "platform/platform.h"
 
-// The self-registration codes (SELFREG_E_CLASS).
-#include <olectl.h>
-
 struct CategoryMapEntry;
 
 // Holds the thread's locale at LOCALE_SYSTEM_DEFAULT while a registration or

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
+#include <olectl.h>
 #include <propidl.h>
 #include <propsys.h>
 #include <propvarutil.h>
