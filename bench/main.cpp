@@ -142,7 +142,7 @@ void ReportCounts(const char* name, const std::vector<StreamCounts>& all)
     commitUs.Report((prefix + "_commit_us").c_str());
 }
 
-// The metadata length of the file that took the most calls.
+// The file that took the most calls: its metadata length and its calls.
 void ReportMostCalls(const char* name, const std::vector<StreamCounts>& counts, const std::vector<CorpusFile>& files)
 {
     std::size_t most = 0;
@@ -151,8 +151,15 @@ void ReportMostCalls(const char* name, const std::vector<StreamCounts>& counts, 
             most = i;
         }
     }
-    ::Report((std::string(name) + "_calls_max_metadata_bytes").c_str(),
-             static_cast<double>(files[most].extent.MetadataLength()));
+    const std::string prefix = std::string(name) + "_calls_max_";
+    const StreamCounts& c = counts[most];
+    ::Report((prefix + "metadata_bytes").c_str(), static_cast<double>(files[most].extent.MetadataLength()));
+    ::Report((prefix + "reads").c_str(), static_cast<double>(c.reads));
+    ::Report((prefix + "writes").c_str(), static_cast<double>(c.writes));
+    ::Report((prefix + "seeks").c_str(), static_cast<double>(c.seeks));
+    ::Report((prefix + "stats").c_str(), static_cast<double>(c.stats));
+    ::Report((prefix + "commits").c_str(), static_cast<double>(c.commits));
+    ::Report((prefix + "others").c_str(), static_cast<double>(c.others));
 }
 
 bool BenchReads(const ClassSource& source, IClassFactory* handlerClass, const std::vector<CorpusFile>& files)

@@ -208,9 +208,9 @@ def main():
     }
     slow_rewrite_vs_copy = b["slow_rewrite_mbps_median"] / b["slow_rewrite_copy_mbps_median"]
 
-    def calls(prefix):
-        parts = [(b[f"{prefix}_{kind}_median"], kind[:-1]) for kind in ("reads", "writes", "seeks", "stats", "commits")]
-        parts.append((b[f"{prefix}_others_median"], "other"))
+    def calls(prefix, which="_median"):
+        parts = [(b[f"{prefix}_{kind}{which}"], kind[:-1]) for kind in ("reads", "writes", "seeks", "stats", "commits")]
+        parts.append((b[f"{prefix}_others{which}"], "other"))
         text = ", ".join(f"{n:.0f} {kind}{'s' if n != 1 else ''}" for n, kind in parts if n > 0)
         return text or "none"
 
@@ -252,17 +252,21 @@ def main():
         f"{b['slow_read_calls_median']:.0f} (median; {b['slow_read_calls_max']:.0f} at most: {calls('slow_read')})"
     )
 
-    def count_why(name, limit):
-        return (f"{b[name + '_calls_max']:.0f} calls on the file with {b[name + '_calls_max_metadata_bytes'] / 1e6:.2f} "
-                f"MB of metadata (median {b[name + '_calls_median']:.0f} over all files)")
+    def count_why(name):
+        return (f"{b[name + '_calls_max']:.0f} calls ({calls(name + '_calls_max', '')}) on the file with "
+                f"{b[name + '_calls_max_metadata_bytes'] / 1e6:.2f} MB of metadata; median "
+                f"{b[name + '_calls_median']:.0f} over all files")
 
     inplace_calls_why = (
-        "5 by design on the ordinary file: seek + write, the stream's Commit, and one seek + read of the bytes the "
-        "write overwrites, kept so that a write that fails part way can be undone (the old bytes written back) "
-        "instead of leaving a broken file"
+        f"{b['inplace_calls_median']:.0f} on the median file, by design: seek + write, the stream's Commit, and one "
+        "seek + read of the bytes the write overwrites, kept so that a write that fails part way can be undone (the "
+        "old bytes written back) instead of leaving a broken file"
     )
-    if b["inplace_calls_max"] > 5:
-        inplace_calls_why += "; " + count_why("inplace", 4) + ": metadata that large goes out in several writes"
+    if b["inplace_calls_max"] > b["inplace_calls_median"]:
+        inplace_calls_why += "; at most " + count_why("inplace")
+        if b["inplace_calls_max_writes"] > 1:
+            inplace_calls_why += (": the stream layer gathers writes up to 1 MB and sends a larger one (the picture) "
+                                  "in a call of its own, between the gathered bytes before and after it")
 
     targets = [
         ("read ÷ floor (medians)", f"{ratios['read_vs_floor']:.2f}", "≤ 1.30", ratios["read_vs_floor"] <= 1.3,
@@ -275,9 +279,9 @@ def main():
         (f"peak memory reading the {picture / 1e6:.0f} MB-cover file, buffers included", f"{peak / 1e6:.2f} MB",
          f"≤ 2 × picture + 4 MiB = {mem_limit / 1e6:.1f} MB", 0 < peak <= mem_limit, mem_why),
         ("stream calls: property handler Initialize (max)", f"{counts['read_calls']:.0f}", "≤ 4",
-         counts["read_calls"] <= 4, count_why("read", 4)),
+         counts["read_calls"] <= 4, count_why("read")),
         ("stream calls: thumbnail provider Initialize (max)", f"{counts['thumbnail_calls']:.0f}", "≤ 4",
-         counts["thumbnail_calls"] <= 4, count_why("thumbnail", 4)),
+         counts["thumbnail_calls"] <= 4, count_why("thumbnail")),
         ("stream calls: in-place Commit (max)", f"{counts['inplace_calls']:.0f}", "≤ 4",
          counts["inplace_calls"] <= 4, inplace_calls_why),
         (f"stream calls: rewrite of a {b['rewrite_file_bytes_median'] / 1e6:.1f} MB file, source + destination (max)",
@@ -372,7 +376,7 @@ def main():
         f"| read: GetCount, {b['read_properties_median']:.0f} × GetAt + GetValue | "
         f"{fmt(b['read_values_us_median'])} µs |",
         f"| read: release (handler, stream, file handle) | {fmt(b['read_release_us_median'])} µs |",
-        f"| read: time inside the stream calls | reads {fmt(b['read_read_us_median'])} µs, seeks "
+        f"| read: time inside the stream calls (the first, counting pass, which also warms the cache) | reads {fmt(b['read_read_us_median'])} µs, seeks "
         f"{fmt(b['read_seek_us_median'])} µs |",
         f"| read: bytes read / floor bytes | {b['read_bytes_read_median']:.0f} / {b['floor_bytes_median']:.0f} |",
         f"| floor: open, one read, seek to the end, release | {fmt(b['floor_us_median'])} µs |",
