@@ -179,6 +179,7 @@ def main():
     metaflac_us = time_metaflac(files)
     mutagen_median, mutagen_mean = time_mutagen(files)
     replace = replace_call(root)
+    activation = "CoCreateInstance" if b["class_source"] == "CoGetClassObject" else "DllGetClassObject each time"
 
     picture = b["memory_picture_bytes"]
     peak = b["memory_peak_delta"]
@@ -368,7 +369,7 @@ def main():
         f"| read: open the stream (SHCreateStreamOnFileEx) | {fmt(b['read_open_us_median'])} µs |",
         f"| read: create the handler from the kept class object ({b['class_source']}) | "
         f"{fmt(b['read_create_us_median'])} µs |",
-        f"| not in the read: create and release a handler through CoCreateInstance (no kept class object) | "
+        f"| not in the read: create and release a handler without a kept class object ({activation}) | "
         f"{fmt(b['activation_us_median'])} µs |",
         f"| read: Initialize | {fmt(b['read_initialize_us_median'])} µs |",
         f"| read: Initialize over the metadata in memory (no file calls) | "
