@@ -24,6 +24,25 @@ HRESULT SetText(IPropertyStore* store, REFPROPERTYKEY key, const std::wstring& t
     return store->SetValue(key, value);
 }
 
+// A fresh copy of the file at `scratch`, opened behind the safe-save stream
+// that the rewrite writes through, counted (and slowed) on both sides.
+HRESULT OpenSafeSave(const CorpusFile& file, const std::wstring& scratch, StreamCounts& sourceCounts,
+                     StreamCounts& destinationCounts, double delayMicros, ComPtr<IStream>& stream)
+{
+    if (!CopyFileW(file.path.c_str(), scratch.c_str(), FALSE)) {
+        return HRESULT_FROM_WIN32(GetLastError());
+    }
+    SafeSaveStream* safeSave = nullptr;
+    const HRESULT hr = SafeSaveStream::Open(scratch, &safeSave);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    stream = ComPtr<IStream>::Adopt(
+        CountingStream::Create(static_cast<IStream*>(safeSave), sourceCounts, &destinationCounts, delayMicros));
+    safeSave->Release();
+    return stream ? S_OK : E_OUTOFMEMORY;
+}
+
 } // namespace
 
 HRESULT MeasureInPlaceCommit(const ClassSource& source, const CorpusFile& file, const std::wstring& scratch,
@@ -54,19 +73,14 @@ HRESULT MeasureInPlaceCommit(const ClassSource& source, const CorpusFile& file, 
 }
 
 HRESULT MeasureRewriteCommit(const ClassSource& source, const CorpusFile& file, const std::wstring& scratch,
-                             double& micros, StreamCounts& source_counts, StreamCounts& destination_counts)
+                             double& micros, StreamCounts& sourceCounts, StreamCounts& destinationCounts,
+                             double delayMicros)
 {
-    if (!CopyFileW(file.path.c_str(), scratch.c_str(), FALSE)) {
-        return HRESULT_FROM_WIN32(GetLastError());
-    }
-    SafeSaveStream* safeSave = nullptr;
-    HRESULT hr = SafeSaveStream::Open(scratch, &safeSave);
+    ComPtr<IStream> stream;
+    HRESULT hr = OpenSafeSave(file, scratch, sourceCounts, destinationCounts, delayMicros, stream);
     if (FAILED(hr)) {
         return hr;
     }
-    ComPtr<IStream> stream = ComPtr<IStream>::Adopt(
-        CountingStream::Create(static_cast<IStream*>(safeSave), source_counts, &destination_counts));
-    safeSave->Release();
     ComPtr<IPropertyStore> store;
     hr = OpenStore(source, stream.Get(), store);
     if (SUCCEEDED(hr)) {
@@ -76,43 +90,51 @@ HRESULT MeasureRewriteCommit(const ClassSource& source, const CorpusFile& file, 
     if (FAILED(hr)) {
         return hr;
     }
-    source_counts = StreamCounts();
-    destination_counts = StreamCounts();
+    sourceCounts = StreamCounts();
+    destinationCounts = StreamCounts();
     const Stopwatch clock;
     hr = store->Commit();
     micros = clock.Micros();
-    if (SUCCEEDED(hr) && destination_counts.bytesWritten < file.size) {
+    if (SUCCEEDED(hr) && destinationCounts.bytesWritten < file.size) {
         hr = E_UNEXPECTED; // not a rewrite after all
     }
     return hr;
 }
 
-HRESULT MeasureCopy(const CorpusFile& file, const std::wstring& scratch, std::vector<BYTE>& buffer, double& micros)
+HRESULT MeasureCopy(const CorpusFile& file, const std::wstring& scratch, std::vector<BYTE>& buffer, double& micros,
+                    StreamCounts& sourceCounts, StreamCounts& destinationCounts, double delayMicros)
 {
-    const Stopwatch clock;
-    ComPtr<IStream> from;
-    ComPtr<IStream> to;
-    HRESULT hr = OpenFileStream(file.path, STGM_READ | STGM_SHARE_DENY_WRITE, FALSE, from.Put());
-    if (SUCCEEDED(hr)) {
-        hr = OpenFileStream(scratch, STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, TRUE, to.Put());
+    ComPtr<IStream> stream;
+    HRESULT hr = OpenSafeSave(file, scratch, sourceCounts, destinationCounts, delayMicros, stream);
+    if (FAILED(hr)) {
+        return hr;
     }
+    const Stopwatch clock;
+    ComPtr<IStream> destination;
+    ComPtr<IDestinationStreamFactory> factory = stream.As<IDestinationStreamFactory>();
+    hr = factory ? factory->GetDestinationStream(destination.Put()) : E_NOINTERFACE;
+    ULONGLONG copied = 0;
     while (SUCCEEDED(hr)) {
         ULONG read = 0;
-        hr = from->Read(buffer.data(), static_cast<ULONG>(buffer.size()), &read);
+        hr = stream->Read(buffer.data(), static_cast<ULONG>(buffer.size()), &read);
         if (FAILED(hr) || read == 0) {
             break;
         }
         ULONG written = 0;
-        hr = to->Write(buffer.data(), read, &written);
+        hr = destination->Write(buffer.data(), read, &written);
         if (SUCCEEDED(hr) && written != read) {
             hr = E_FAIL;
         }
+        copied += written;
     }
+    // As the handler does: the copy is let go of before the Commit that puts
+    // it in the file's place.
+    destination.Reset();
+    factory.Reset();
     if (SUCCEEDED(hr)) {
-        hr = to->Commit(STGC_DEFAULT);
+        hr = stream->Commit(STGC_DEFAULT);
     }
-    to.Reset();
-    from.Reset();
     micros = clock.Micros();
-    return hr;
+    stream.Reset();
+    return FAILED(hr) ? hr : copied == file.size ? S_OK : E_FAIL;
 }

@@ -2,15 +2,32 @@
 
 #include <new>
 
-CountingStream* CountingStream::Create(IStream* inner, StreamCounts& counts, StreamCounts* destinationCounts)
+void WaitMicros(double micros)
 {
-    return new (std::nothrow) CountingStream(inner, counts, destinationCounts);
+    const Stopwatch clock;
+    while (clock.Micros() < micros) {
+        YieldProcessor();
+    }
 }
 
-CountingStream::CountingStream(IStream* inner, StreamCounts& counts, StreamCounts* destinationCounts)
-    : m_inner(inner), m_counts(counts), m_destinationCounts(destinationCounts)
+CountingStream* CountingStream::Create(IStream* inner, StreamCounts& counts, StreamCounts* destinationCounts,
+                                       double delayMicros)
+{
+    return new (std::nothrow) CountingStream(inner, counts, destinationCounts, delayMicros);
+}
+
+CountingStream::CountingStream(IStream* inner, StreamCounts& counts, StreamCounts* destinationCounts,
+                               double delayMicros)
+    : m_inner(inner), m_counts(counts), m_destinationCounts(destinationCounts), m_delayMicros(delayMicros)
 {
     m_inner->AddRef();
+}
+
+void CountingStream::Delay() const
+{
+    if (m_delayMicros > 0) {
+        WaitMicros(m_delayMicros);
+    }
 }
 
 CountingStream::~CountingStream()
@@ -56,11 +73,12 @@ STDMETHODIMP_(ULONG) CountingStream::Release()
 
 STDMETHODIMP CountingStream::Read(void* buffer, ULONG count, ULONG* read)
 {
+    ++m_counts.reads;
+    Delay();
     ULONG done = 0;
     const Stopwatch clock;
     const HRESULT hr = m_inner->Read(buffer, count, &done);
     m_counts.readMicros += clock.Micros();
-    ++m_counts.reads;
     m_counts.bytesRead += done;
     if (read != nullptr) {
         *read = done;
@@ -70,11 +88,12 @@ STDMETHODIMP CountingStream::Read(void* buffer, ULONG count, ULONG* read)
 
 STDMETHODIMP CountingStream::Write(const void* buffer, ULONG count, ULONG* written)
 {
+    ++m_counts.writes;
+    Delay();
     ULONG done = 0;
     const Stopwatch clock;
     const HRESULT hr = m_inner->Write(buffer, count, &done);
     m_counts.writeMicros += clock.Micros();
-    ++m_counts.writes;
     m_counts.bytesWritten += done;
     if (written != nullptr) {
         *written = done;
@@ -85,6 +104,7 @@ STDMETHODIMP CountingStream::Write(const void* buffer, ULONG count, ULONG* writt
 STDMETHODIMP CountingStream::Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position)
 {
     ++m_counts.seeks;
+    Delay();
     const Stopwatch clock;
     const HRESULT hr = m_inner->Seek(move, origin, position);
     m_counts.seekMicros += clock.Micros();
@@ -93,16 +113,22 @@ STDMETHODIMP CountingStream::Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEG
 
 STDMETHODIMP CountingStream::SetSize(ULARGE_INTEGER size)
 {
+    ++m_counts.others;
+    Delay();
     return m_inner->SetSize(size);
 }
 
 STDMETHODIMP CountingStream::CopyTo(IStream* to, ULARGE_INTEGER count, ULARGE_INTEGER* read, ULARGE_INTEGER* written)
 {
+    ++m_counts.others;
+    Delay();
     return m_inner->CopyTo(to, count, read, written);
 }
 
 STDMETHODIMP CountingStream::Commit(DWORD flags)
 {
+    ++m_counts.commits;
+    Delay();
     const Stopwatch clock;
     const HRESULT hr = m_inner->Commit(flags);
     m_counts.commitMicros += clock.Micros();
@@ -111,21 +137,29 @@ STDMETHODIMP CountingStream::Commit(DWORD flags)
 
 STDMETHODIMP CountingStream::Revert()
 {
+    ++m_counts.others;
+    Delay();
     return m_inner->Revert();
 }
 
 STDMETHODIMP CountingStream::LockRegion(ULARGE_INTEGER offset, ULARGE_INTEGER count, DWORD type)
 {
+    ++m_counts.others;
+    Delay();
     return m_inner->LockRegion(offset, count, type);
 }
 
 STDMETHODIMP CountingStream::UnlockRegion(ULARGE_INTEGER offset, ULARGE_INTEGER count, DWORD type)
 {
+    ++m_counts.others;
+    Delay();
     return m_inner->UnlockRegion(offset, count, type);
 }
 
 STDMETHODIMP CountingStream::Stat(STATSTG* stat, DWORD flags)
 {
+    ++m_counts.stats;
+    Delay();
     return m_inner->Stat(stat, flags);
 }
 
@@ -143,6 +177,8 @@ STDMETHODIMP CountingStream::GetDestinationStream(IStream** destination)
         return E_POINTER;
     }
     *destination = nullptr;
+    ++m_counts.others;
+    Delay();
     IDestinationStreamFactory* factory = nullptr;
     HRESULT hr = m_inner->QueryInterface(IID_IDestinationStreamFactory, reinterpret_cast<void**>(&factory));
     if (FAILED(hr)) {
@@ -158,7 +194,7 @@ STDMETHODIMP CountingStream::GetDestinationStream(IStream** destination)
         *destination = inner;
         return S_OK;
     }
-    *destination = Create(inner, *m_destinationCounts);
+    *destination = Create(inner, *m_destinationCounts, nullptr, m_delayMicros);
     inner->Release();
     return *destination != nullptr ? S_OK : E_OUTOFMEMORY;
 }

@@ -1,7 +1,8 @@
 // An IStream that passes every call on to another stream and counts the
 // calls and bytes that go through it. When the inner stream offers
 // IDestinationStreamFactory, so does this one, and the destination it hands
-// out is counted too.
+// out is counted too. With a delay, every call waits that long before it is
+// passed on, as a call to a file on a share across a network does.
 #pragma once
 
 #include "bench/bench.h"
@@ -10,6 +11,10 @@ struct StreamCounts {
     ULONGLONG reads = 0;
     ULONGLONG writes = 0;
     ULONGLONG seeks = 0;
+    ULONGLONG commits = 0;
+    ULONGLONG stats = 0;
+    // SetSize, CopyTo, Revert, LockRegion, UnlockRegion, GetDestinationStream.
+    ULONGLONG others = 0;
     ULONGLONG bytesRead = 0;
     ULONGLONG bytesWritten = 0;
     // Time spent inside the inner stream's calls, in microseconds.
@@ -18,15 +23,20 @@ struct StreamCounts {
     double seekMicros = 0;
     double commitMicros = 0;
 
-    ULONGLONG Calls() const { return reads + writes + seeks; }
+    // Every call made on the stream, of whatever kind.
+    ULONGLONG Calls() const { return reads + writes + seeks + commits + stats + others; }
 };
 
 class CountingStream final : public IStream, public IDestinationStreamFactory {
 public:
     // A new stream with one reference over `inner` (which it holds one
     // reference on); counts go to `counts`, destination counts to
-    // `destinationCounts` when given.
-    static CountingStream* Create(IStream* inner, StreamCounts& counts, StreamCounts* destinationCounts = nullptr);
+    // `destinationCounts` when given (a destination is passed on as it is
+    // otherwise). Each call first waits `delayMicros`: a busy wait on the
+    // performance counter, exact to a microsecond or so, where a Sleep would
+    // round to the scheduler's tick. A counted destination waits as long.
+    static CountingStream* Create(IStream* inner, StreamCounts& counts, StreamCounts* destinationCounts = nullptr,
+                                  double delayMicros = 0);
 
     // IUnknown
     STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override;
@@ -50,13 +60,20 @@ public:
     STDMETHOD(GetDestinationStream)(IStream** destination) override;
 
 private:
-    CountingStream(IStream* inner, StreamCounts& counts, StreamCounts* destinationCounts);
+    CountingStream(IStream* inner, StreamCounts& counts, StreamCounts* destinationCounts, double delayMicros);
     ~CountingStream();
     CountingStream(const CountingStream&) = delete;
     CountingStream& operator=(const CountingStream&) = delete;
+
+    // Waits out the delay of one call.
+    void Delay() const;
 
     LONG m_refs = 1;
     IStream* m_inner;
     StreamCounts& m_counts;
     StreamCounts* m_destinationCounts;
+    double m_delayMicros;
 };
+
+// Busy-waits `micros` microseconds.
+void WaitMicros(double micros);

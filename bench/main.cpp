@@ -1,8 +1,14 @@
 // quillbrook-bench: times quillbrook.dll's property handler on a corpus of
 // FLAC files, in process, as the property system drives it, next to the
-// raw-I/O floor of the same reads and a plain copy for rewrites. Prints one
+// raw-I/O floor of the same reads and a plain copy for rewrites; counts the
+// stream calls of each operation; and does the read and the rewrite again
+// over a stream that waits on every call, as slow storage does. Prints one
 // NAME=VALUE line per figure; bench/report.py turns them into the table.
+#include "bench/class_object.h"
 #include "bench/measurements.h"
+#include "server/identifiers.h"
+#include "tests/support/com_helpers.h"
+#include "tests/thumbnail/recording_photo_provider.h"
 
 #include <psapi.h>
 
@@ -16,7 +22,12 @@ namespace {
 constexpr const char* Usage = "usage: quillbrook-bench [--dll PATH] CORPUS_DIR WORK_DIR\n"
                               "  CORPUS_DIR holds short\\*.flac and long\\*.flac (bench/make_corpus.py);\n"
                               "  WORK_DIR receives the copies that commits write to.\n"
-                              "  Without --dll the registered classes are used (CoCreateInstance).\n";
+                              "  Without --dll the registered classes are used (CoGetClassObject and\n"
+                              "  CoCreateInstance).\n";
+
+// The slow-storage scenario: every stream call waits this long first, about
+// a round trip to a file share on a local network.
+constexpr double SlowCallMicros = 500;
 
 void Progress(const char* text)
 {
@@ -44,7 +55,7 @@ PROCESS_MEMORY_COUNTERS_EX MemoryCounters()
 
 // Peak private bytes over one read of the file with the largest picture,
 // above what the process held before it.
-bool MeasureMemory(const ClassSource& source, const std::vector<CorpusFile>& files)
+bool MeasureMemory(IClassFactory* handlerClass, const std::vector<CorpusFile>& files)
 {
     const CorpusFile* largest = &files.front();
     for (const CorpusFile& file : files) {
@@ -54,7 +65,7 @@ bool MeasureMemory(const ClassSource& source, const std::vector<CorpusFile>& fil
     }
     const PROCESS_MEMORY_COUNTERS_EX before = MemoryCounters();
     ReadTimes times;
-    if (!Check(MeasureRead(source, *largest, times), "memory read", *largest)) {
+    if (!Check(MeasureRead(handlerClass, *largest, times), "memory read", *largest)) {
         return false;
     }
     const PROCESS_MEMORY_COUNTERS_EX after = MemoryCounters();
@@ -78,7 +89,6 @@ bool MeasureMemory(const ClassSource& source, const std::vector<CorpusFile>& fil
         Progress("the memory read set no new peak: no memory figure");
     }
     return true;
-    return true;
 }
 
 struct Samples {
@@ -89,12 +99,22 @@ struct Samples {
         ::Report((std::string(name) + "_median").c_str(), Median(values));
         ::Report((std::string(name) + "_mean").c_str(), Mean(values));
     }
+    void ReportMax(const char* name) const
+    {
+        ::Report((std::string(name) + "_max").c_str(),
+                 values.empty() ? 0 : *std::max_element(values.begin(), values.end()));
+    }
 };
 
 void ReportCounts(const char* name, const std::vector<StreamCounts>& all)
 {
-    Samples reads, seeks, writes, bytesRead, bytesWritten, readUs, writeUs, seekUs, commitUs;
+    Samples calls, reads, seeks, writes, commits, stats, others, bytesRead, bytesWritten, readUs, writeUs, seekUs,
+        commitUs;
     for (const StreamCounts& c : all) {
+        calls.Add(static_cast<double>(c.Calls()));
+        commits.Add(static_cast<double>(c.commits));
+        stats.Add(static_cast<double>(c.stats));
+        others.Add(static_cast<double>(c.others));
         commitUs.Add(c.commitMicros);
         readUs.Add(c.readMicros);
         writeUs.Add(c.writeMicros);
@@ -106,6 +126,11 @@ void ReportCounts(const char* name, const std::vector<StreamCounts>& all)
         bytesWritten.Add(static_cast<double>(c.bytesWritten));
     }
     const std::string prefix = name;
+    calls.Report((prefix + "_calls").c_str());
+    calls.ReportMax((prefix + "_calls").c_str());
+    commits.Report((prefix + "_commits").c_str());
+    stats.Report((prefix + "_stats").c_str());
+    others.Report((prefix + "_others").c_str());
     reads.Report((prefix + "_reads").c_str());
     seeks.Report((prefix + "_seeks").c_str());
     writes.Report((prefix + "_writes").c_str());
@@ -117,28 +142,52 @@ void ReportCounts(const char* name, const std::vector<StreamCounts>& all)
     commitUs.Report((prefix + "_commit_us").c_str());
 }
 
-bool BenchReads(const ClassSource& source, const std::vector<CorpusFile>& files)
+// The file that took the most calls: its metadata length and its calls.
+void ReportMostCalls(const char* name, const std::vector<StreamCounts>& counts, const std::vector<CorpusFile>& files)
+{
+    std::size_t most = 0;
+    for (std::size_t i = 0; i < counts.size(); ++i) {
+        if (counts[i].Calls() > counts[most].Calls()) {
+            most = i;
+        }
+    }
+    const std::string prefix = std::string(name) + "_calls_max_";
+    const StreamCounts& c = counts[most];
+    ::Report((prefix + "metadata_bytes").c_str(), static_cast<double>(files[most].extent.MetadataLength()));
+    ::Report((prefix + "reads").c_str(), static_cast<double>(c.reads));
+    ::Report((prefix + "writes").c_str(), static_cast<double>(c.writes));
+    ::Report((prefix + "seeks").c_str(), static_cast<double>(c.seeks));
+    ::Report((prefix + "stats").c_str(), static_cast<double>(c.stats));
+    ::Report((prefix + "commits").c_str(), static_cast<double>(c.commits));
+    ::Report((prefix + "others").c_str(), static_cast<double>(c.others));
+}
+
+bool BenchReads(const ClassSource& source, IClassFactory* handlerClass, const std::vector<CorpusFile>& files)
 {
     // A first pass counts the stream calls and warms the file cache; the
     // second is timed, floor and read alternating file by file.
     std::vector<StreamCounts> counts(files.size());
-    Samples needed, properties, inMemory;
+    Samples needed, properties, inMemory, activation;
     std::vector<BYTE> bytes;
     for (std::size_t i = 0; i < files.size(); ++i) {
         ReadTimes times;
-        double micros = 0;
-        if (!Check(MeasureRead(source, files[i], times, &counts[i]), "counted read", files[i]) ||
-            !Check(MeasureInitializeInMemory(source, files[i], bytes, micros), "in-memory read", files[i])) {
+        double micros = 0, activationMicros = 0;
+        if (!Check(MeasureRead(handlerClass, files[i], times, &counts[i]), "counted read", files[i]) ||
+            !Check(MeasureInitializeInMemory(handlerClass, files[i], bytes, micros), "in-memory read", files[i]) ||
+            !Check(MeasureActivation(source, activationMicros), "activation", files[i])) {
             return false;
         }
         inMemory.Add(micros);
+        activation.Add(activationMicros);
         needed.Add(static_cast<double>(files[i].extent.neededBytes));
         properties.Add(times.properties);
     }
     ReportCounts("read", counts);
+    ReportMostCalls("read", counts, files);
     needed.Report("floor_bytes");
     properties.Report("read_properties");
     inMemory.Report("read_initialize_memory_us");
+    activation.Report("activation_us");
 
     Progress("timing reads and the floor");
     std::vector<BYTE> buffer;
@@ -147,7 +196,7 @@ bool BenchReads(const ClassSource& source, const std::vector<CorpusFile>& files)
         double micros = 0;
         ReadTimes times;
         if (!Check(MeasureFloor(file, buffer, micros), "floor", file) ||
-            !Check(MeasureRead(source, file, times), "read", file)) {
+            !Check(MeasureRead(handlerClass, file, times), "read", file)) {
             return false;
         }
         floor.Add(micros);
@@ -165,6 +214,37 @@ bool BenchReads(const ClassSource& source, const std::vector<CorpusFile>& files)
     initialize.Report("read_initialize_us");
     values.Report("read_values_us");
     release.Report("read_release_us");
+    return true;
+}
+
+bool BenchThumbnails(IClassFactory* thumbnailClass, const std::vector<CorpusFile>& files)
+{
+    // Wine has no photo thumbnail provider, and the corpus's covers are not
+    // real pictures: a stand-in registered for this process takes the
+    // picture, so that only the provider's own reading is measured.
+    RecordingPhotoProvider photoProvider;
+    if (FAILED(photoProvider.RegistrationResult())) {
+        Progress("cannot register the photo thumbnail stand-in");
+        return false;
+    }
+    std::vector<StreamCounts> all(files.size()), withPicture;
+    Samples micros;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        double us = 0;
+        if (!Check(MeasureThumbnailInitialize(thumbnailClass, files[i], us, all[i]), "thumbnail Initialize",
+                   files[i])) {
+            return false;
+        }
+        micros.Add(us);
+        if (files[i].extent.pictureBytes != 0) {
+            withPicture.push_back(all[i]);
+        }
+    }
+    ReportCounts("thumbnail", all);
+    ReportMostCalls("thumbnail", all, files);
+    ReportCounts("thumbnail_picture", withPicture);
+    ::Report("thumbnail_picture_files", static_cast<double>(withPicture.size()));
+    micros.Report("thumbnail_initialize_us");
     return true;
 }
 
@@ -187,21 +267,27 @@ bool BenchInPlace(const ClassSource& source, const std::vector<CorpusFile>& file
     ::Report("inplace_written_vs_metadata_min", *std::min_element(ratio.values.begin(), ratio.values.end()));
     ::Report("inplace_written_vs_metadata_max", *std::max_element(ratio.values.begin(), ratio.values.end()));
     ReportCounts("inplace", counts);
+    ReportMostCalls("inplace", counts, files);
     return true;
 }
 
-bool BenchRewrite(const ClassSource& source, const std::vector<CorpusFile>& files, const std::wstring& work)
+bool BenchRewrite(const ClassSource& source, const std::vector<CorpusFile>& files, const std::wstring& work,
+                  const char* name, double delayMicros)
 {
     const std::wstring rewritten = work + L"\\rewrite.flac";
     const std::wstring copied = work + L"\\copy.flac";
     std::vector<BYTE> buffer(1 << 20);
-    Samples rewrite, copy, sizes, rewriteTime, copyTime;
+    Samples rewrite, copy, sizes, rewriteTime, copyTime, calls;
     std::vector<StreamCounts> sourceCounts(files.size()), destinationCounts(files.size());
+    std::vector<StreamCounts> copySourceCounts(files.size()), copyDestinationCounts(files.size());
     for (std::size_t i = 0; i < files.size(); ++i) {
         double rewriteUs = 0, copyUs = 0;
-        if (!Check(MeasureRewriteCommit(source, files[i], rewritten, rewriteUs, sourceCounts[i], destinationCounts[i]),
+        if (!Check(MeasureRewriteCommit(source, files[i], rewritten, rewriteUs, sourceCounts[i], destinationCounts[i],
+                                        delayMicros),
                    "rewrite commit", files[i]) ||
-            !Check(MeasureCopy(files[i], copied, buffer, copyUs), "copy", files[i])) {
+            !Check(MeasureCopy(files[i], copied, buffer, copyUs, copySourceCounts[i], copyDestinationCounts[i],
+                               delayMicros),
+                   "copy", files[i])) {
             return false;
         }
         // Bytes per microsecond: megabytes (10^6) per second.
@@ -210,16 +296,55 @@ bool BenchRewrite(const ClassSource& source, const std::vector<CorpusFile>& file
         sizes.Add(static_cast<double>(files[i].size));
         rewriteTime.Add(rewriteUs);
         copyTime.Add(copyUs);
+        calls.Add(static_cast<double>(sourceCounts[i].Calls() + destinationCounts[i].Calls()));
     }
     DeleteFileW(rewritten.c_str());
     DeleteFileW(copied.c_str());
-    rewriteTime.Report("rewrite_us");
-    copyTime.Report("copy_us");
-    rewrite.Report("rewrite_mbps");
-    copy.Report("copy_mbps");
-    sizes.Report("rewrite_file_bytes");
-    ReportCounts("rewrite_source", sourceCounts);
-    ReportCounts("rewrite_destination", destinationCounts);
+    const std::string prefix = name;
+    rewriteTime.Report((prefix + "_us").c_str());
+    copyTime.Report((prefix + "_copy_us").c_str());
+    rewrite.Report((prefix + "_mbps").c_str());
+    copy.Report((prefix + "_copy_mbps").c_str());
+    sizes.Report((prefix + "_file_bytes").c_str());
+    calls.Report((prefix + "_calls").c_str());
+    calls.ReportMax((prefix + "_calls").c_str());
+    ReportCounts((prefix + "_source").c_str(), sourceCounts);
+    ReportCounts((prefix + "_destination").c_str(), destinationCounts);
+    ReportCounts((prefix + "_copy_source").c_str(), copySourceCounts);
+    ReportCounts((prefix + "_copy_destination").c_str(), copyDestinationCounts);
+    return true;
+}
+
+bool BenchSlowReads(IClassFactory* handlerClass, const std::vector<CorpusFile>& files)
+{
+    // How long the wait of one call really is.
+    Samples delay;
+    for (int i = 0; i < 200; ++i) {
+        const Stopwatch clock;
+        WaitMicros(SlowCallMicros);
+        delay.Add(clock.Micros());
+    }
+    ::Report("slow_delay_us", SlowCallMicros);
+    delay.Report("slow_delay_measured_us");
+
+    std::vector<BYTE> buffer;
+    std::vector<StreamCounts> counts(files.size());
+    Samples floor, total, initialize;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        double micros = 0;
+        ReadTimes times;
+        if (!Check(MeasureFloor(files[i], buffer, micros, SlowCallMicros), "slow floor", files[i]) ||
+            !Check(MeasureRead(handlerClass, files[i], times, &counts[i], SlowCallMicros), "slow read", files[i])) {
+            return false;
+        }
+        floor.Add(micros);
+        total.Add(times.total);
+        initialize.Add(times.initialize);
+    }
+    floor.Report("slow_floor_us");
+    total.Report("slow_read_us");
+    initialize.Report("slow_read_initialize_us");
+    ReportCounts("slow_read", counts);
     return true;
 }
 
@@ -248,19 +373,36 @@ int Run(const std::wstring& dll, const std::wstring& corpus, const std::wstring&
     CreateDirectoryW(work.c_str(), nullptr);
     Report("files", static_cast<double>(shortFiles.size()));
     Report("long_files", static_cast<double>(longFiles.size()));
-    Report("class_source", dll.empty() ? "CoCreateInstance" : "DllGetClassObject");
+    Report("class_source", dll.empty() ? "CoGetClassObject" : "DllGetClassObject");
+
+    // The reads create their objects from class objects got once and kept,
+    // as a host that keeps its class objects does; what CoCreateInstance
+    // adds per object is measured on its own.
+    ComPtr<IClassFactory> handlerClass, thumbnailClass;
+    hr = GetClassObject(source, CLSID_PropertyHandler, handlerClass.Put());
+    if (SUCCEEDED(hr)) {
+        hr = GetClassObject(source, CLSID_ThumbnailProvider, thumbnailClass.Put());
+    }
+    if (FAILED(hr)) {
+        std::fprintf(stderr, "bench: no class object: 0x%08lX\n", static_cast<unsigned long>(hr));
+        return 1;
+    }
 
     // One read first, so that loading the module is not counted anywhere.
     ReadTimes warm;
-    if (!Check(MeasureRead(source, shortFiles.front(), warm), "first read", shortFiles.front())) {
+    if (!Check(MeasureRead(handlerClass.Get(), shortFiles.front(), warm), "first read", shortFiles.front())) {
         return 1;
     }
     Progress("memory");
-    if (!MeasureMemory(source, shortFiles)) {
+    if (!MeasureMemory(handlerClass.Get(), shortFiles)) {
         return 1;
     }
     Progress("counting stream calls");
-    if (!BenchReads(source, shortFiles)) {
+    if (!BenchReads(source, handlerClass.Get(), shortFiles)) {
+        return 1;
+    }
+    Progress("thumbnail provider Initialize");
+    if (!BenchThumbnails(thumbnailClass.Get(), shortFiles)) {
         return 1;
     }
     Progress("in-place commits");
@@ -268,7 +410,15 @@ int Run(const std::wstring& dll, const std::wstring& corpus, const std::wstring&
         return 1;
     }
     Progress("rewrite commits and copies");
-    if (!BenchRewrite(source, longFiles, work)) {
+    if (!BenchRewrite(source, longFiles, work, "rewrite", 0)) {
+        return 1;
+    }
+    Progress("slow storage: reads and the floor");
+    if (!BenchSlowReads(handlerClass.Get(), shortFiles)) {
+        return 1;
+    }
+    Progress("slow storage: rewrite commits and copies");
+    if (!BenchRewrite(source, longFiles, work, "slow_rewrite", SlowCallMicros)) {
         return 1;
     }
     return 0;

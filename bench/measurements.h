@@ -1,5 +1,7 @@
 // The measurements, one file at a time. Each returns a failed HRESULT when
 // a step fails, so that the program stops instead of timing a failure.
+// Where a delay is given, the file's stream is wrapped in a counting stream
+// that waits that long on every call (slow storage).
 #pragma once
 
 #include "bench/bench.h"
@@ -7,8 +9,9 @@
 #include "tools/cli/class_source.h"
 
 // A metadata read as the property system makes it: open the file's stream,
-// create the handler, Initialize, GetCount, every GetAt and GetValue, clear,
-// release. Times in microseconds; counts only when asked for.
+// create the handler from its kept class object, Initialize, GetCount, every
+// GetAt and GetValue, clear, release. Times in microseconds; counts only when
+// asked for.
 struct ReadTimes {
     double total = 0;
     double open = 0;
@@ -18,17 +21,29 @@ struct ReadTimes {
     double release = 0;
     DWORD properties = 0;
 };
-HRESULT MeasureRead(const ClassSource& source, const CorpusFile& file, ReadTimes& times,
-                    StreamCounts* counts = nullptr);
+HRESULT MeasureRead(IClassFactory* handlerClass, const CorpusFile& file, ReadTimes& times,
+                    StreamCounts* counts = nullptr, double delayMicros = 0);
+
+// Creating and releasing one handler through `source` (CoCreateInstance for
+// the registered classes): what a host that does not keep class objects pays
+// on top of a read.
+HRESULT MeasureActivation(const ClassSource& source, double& micros);
 
 // Initialize alone over an in-memory copy of the file's metadata: what the
 // handler and libFLAC cost without the file system.
-HRESULT MeasureInitializeInMemory(const ClassSource& source, const CorpusFile& file, std::vector<BYTE>& buffer,
+HRESULT MeasureInitializeInMemory(IClassFactory* handlerClass, const CorpusFile& file, std::vector<BYTE>& buffer,
                                   double& micros);
 
+// The thumbnail provider's Initialize over the file's stream: its time and
+// stream calls. The photo thumbnail provider it hands the picture to must be
+// the process's stand-in.
+HRESULT MeasureThumbnailInitialize(IClassFactory* thumbnailClass, const CorpusFile& file, double& micros,
+                                   StreamCounts& counts);
+
 // The raw-I/O floor: open the same kind of stream, read the bytes a metadata
-// read needs in one call into `buffer`, release.
-HRESULT MeasureFloor(const CorpusFile& file, std::vector<BYTE>& buffer, double& micros);
+// read needs in one call into `buffer`, ask the stream's size (a seek to the
+// end), release.
+HRESULT MeasureFloor(const CorpusFile& file, std::vector<BYTE>& buffer, double& micros, double delayMicros = 0);
 
 // One tag changed within the padding and committed in place, on a copy of
 // the file at `scratch`: the time of Commit and what went through the stream.
@@ -38,8 +53,14 @@ HRESULT MeasureInPlaceCommit(const ClassSource& source, const CorpusFile& file, 
 // Tags grown beyond the padding and committed, on a copy of the file at
 // `scratch` behind a safe-save stream: the time of Commit.
 HRESULT MeasureRewriteCommit(const ClassSource& source, const CorpusFile& file, const std::wstring& scratch,
-                             double& micros, StreamCounts& source_counts, StreamCounts& destination_counts);
+                             double& micros, StreamCounts& sourceCounts, StreamCounts& destinationCounts,
+                             double delayMicros = 0);
 
-// A plain copy of the file to `scratch` through the same stream type, in
-// chunks of `buffer`'s size.
-HRESULT MeasureCopy(const CorpusFile& file, const std::wstring& scratch, std::vector<BYTE>& buffer, double& micros);
+// What the safe save does with no handler in between, on a copy of the file
+// at `scratch` behind the same safe-save stream: the whole file read from the
+// stream and written to its destination in chunks of `buffer`'s size, then
+// the stream's Commit, which flushes the copy (the destination's Commit) and
+// puts it in the file's place. Timed from GetDestinationStream to the end of
+// Commit, as the rewrite is timed over its Commit.
+HRESULT MeasureCopy(const CorpusFile& file, const std::wstring& scratch, std::vector<BYTE>& buffer, double& micros,
+                    StreamCounts& sourceCounts, StreamCounts& destinationCounts, double delayMicros = 0);

@@ -2,21 +2,40 @@
 #include "server/identifiers.h"
 #include "tests/support/com_helpers.h"
 
-HRESULT MeasureRead(const ClassSource& source, const CorpusFile& file, ReadTimes& times, StreamCounts* counts)
+namespace {
+
+// The file's stream for reading, behind a counting stream when counts or a
+// delay are asked for.
+HRESULT OpenReadStream(const CorpusFile& file, StreamCounts* counts, double delayMicros, StreamCounts& uncounted,
+                       ComPtr<IStream>& stream)
 {
-    const Stopwatch clock;
-    ComPtr<IStream> stream;
     HRESULT hr = OpenFileStream(file.path, STGM_READ | STGM_SHARE_DENY_WRITE, FALSE, stream.Put());
     if (FAILED(hr)) {
         return hr;
     }
-    if (counts != nullptr) {
-        stream = ComPtr<IStream>::Adopt(CountingStream::Create(stream.Get(), *counts));
+    if (counts != nullptr || delayMicros > 0) {
+        stream = ComPtr<IStream>::Adopt(
+            CountingStream::Create(stream.Get(), counts != nullptr ? *counts : uncounted, nullptr, delayMicros));
+    }
+    return stream ? S_OK : E_OUTOFMEMORY;
+}
+
+} // namespace
+
+HRESULT MeasureRead(IClassFactory* handlerClass, const CorpusFile& file, ReadTimes& times, StreamCounts* counts,
+                    double delayMicros)
+{
+    StreamCounts uncounted;
+    const Stopwatch clock;
+    ComPtr<IStream> stream;
+    HRESULT hr = OpenReadStream(file, counts, delayMicros, uncounted, stream);
+    if (FAILED(hr)) {
+        return hr;
     }
     const double opened = clock.Micros();
 
     ComPtr<IPropertyStore> store;
-    hr = source.Create(CLSID_PropertyHandler, IID_IPropertyStore, store.PutVoid());
+    hr = handlerClass->CreateInstance(nullptr, IID_IPropertyStore, store.PutVoid());
     if (FAILED(hr)) {
         return hr;
     }
@@ -59,26 +78,63 @@ HRESULT MeasureRead(const ClassSource& source, const CorpusFile& file, ReadTimes
     return S_OK;
 }
 
-HRESULT MeasureFloor(const CorpusFile& file, std::vector<BYTE>& buffer, double& micros)
+HRESULT MeasureActivation(const ClassSource& source, double& micros)
+{
+    const Stopwatch clock;
+    ComPtr<IPropertyStore> store;
+    const HRESULT hr = source.Create(CLSID_PropertyHandler, IID_IPropertyStore, store.PutVoid());
+    store.Reset();
+    micros = clock.Micros();
+    return hr;
+}
+
+HRESULT MeasureThumbnailInitialize(IClassFactory* thumbnailClass, const CorpusFile& file, double& micros,
+                                   StreamCounts& counts)
+{
+    StreamCounts uncounted;
+    ComPtr<IStream> stream;
+    HRESULT hr = OpenReadStream(file, &counts, 0, uncounted, stream);
+    ComPtr<IInitializeWithStream> initialize;
+    if (SUCCEEDED(hr)) {
+        hr = thumbnailClass->CreateInstance(nullptr, IID_IInitializeWithStream, initialize.PutVoid());
+    }
+    if (FAILED(hr)) {
+        return hr;
+    }
+    const Stopwatch clock;
+    hr = initialize->Initialize(stream.Get(), STGM_READ);
+    micros = clock.Micros();
+    return hr;
+}
+
+HRESULT MeasureFloor(const CorpusFile& file, std::vector<BYTE>& buffer, double& micros, double delayMicros)
 {
     const ULONG needed = static_cast<ULONG>(file.extent.neededBytes);
     if (buffer.size() < needed) {
         buffer.resize(needed);
     }
+    StreamCounts uncounted;
     const Stopwatch clock;
-    IStream* stream = nullptr;
-    HRESULT hr = OpenFileStream(file.path, STGM_READ | STGM_SHARE_DENY_WRITE, FALSE, &stream);
+    ComPtr<IStream> stream;
+    HRESULT hr = OpenReadStream(file, nullptr, delayMicros, uncounted, stream);
     if (FAILED(hr)) {
         return hr;
     }
+    // The read first, from where the stream opens; then the size, by a seek
+    // to the end, as the handler's stream layer asks it.
     ULONG read = 0;
     hr = stream->Read(buffer.data(), needed, &read);
-    stream->Release();
+    ULARGE_INTEGER size{};
+    if (SUCCEEDED(hr)) {
+        const LARGE_INTEGER zero{};
+        hr = stream->Seek(zero, STREAM_SEEK_END, &size);
+    }
+    stream.Reset();
     micros = clock.Micros();
-    return FAILED(hr) ? hr : read == needed ? S_OK : E_FAIL;
+    return FAILED(hr) ? hr : read == needed && size.QuadPart == file.size ? S_OK : E_FAIL;
 }
 
-HRESULT MeasureInitializeInMemory(const ClassSource& source, const CorpusFile& file, std::vector<BYTE>& buffer,
+HRESULT MeasureInitializeInMemory(IClassFactory* handlerClass, const CorpusFile& file, std::vector<BYTE>& buffer,
                                   double& micros)
 {
     // The metadata and nothing after it: Initialize reads no audio.
@@ -98,7 +154,7 @@ HRESULT MeasureInitializeInMemory(const ClassSource& source, const CorpusFile& f
     }
     ComPtr<IStream> stream = ComPtr<IStream>::Adopt(SHCreateMemStream(buffer.data(), length));
     ComPtr<IPropertyStore> store;
-    HRESULT hr = stream ? source.Create(CLSID_PropertyHandler, IID_IPropertyStore, store.PutVoid()) : E_OUTOFMEMORY;
+    HRESULT hr = stream ? handlerClass->CreateInstance(nullptr, IID_IPropertyStore, store.PutVoid()) : E_OUTOFMEMORY;
     if (FAILED(hr)) {
         return hr;
     }
