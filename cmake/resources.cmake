@@ -29,7 +29,7 @@ find_path(QUILLBROOK_WINE_IDL_DIR oaidl.idl PATHS /usr/include/wine/wine/windows
     NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH REQUIRED)
 add_custom_command(
     OUTPUT "${QUILLBROOK_RESOURCES}/quillbrook.tlb"
-    COMMAND "${QUILLBROOK_WIDL}" -m64 -t -I "${QUILLBROOK_WINE_IDL_DIR}" -L "${QUILLBROOK_STDOLE_DIR}"
+    COMMAND "${QUILLBROOK_WIDL}" $<IF:$<EQUAL:${CMAKE_SIZEOF_VOID_P},8>,-m64,-m32> -t -I "${QUILLBROOK_WINE_IDL_DIR}" -L "${QUILLBROOK_STDOLE_DIR}"
         -o "${QUILLBROOK_RESOURCES}/quillbrook.tlb" "${QUILLBROOK_RESOURCES}/quillbrook.idl"
     DEPENDS "${QUILLBROOK_RESOURCES}/quillbrook.idl"
     COMMENT "Building the type library QuillbrookLib")

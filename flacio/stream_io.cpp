@@ -27,11 +27,12 @@ bool SeekTo(IStream* stream, LONGLONG offset, DWORD origin, ULONGLONG* position)
 
 bool ByteCount(size_t size, size_t nmemb, ULONG& count) noexcept
 {
-    const unsigned __int128 product = static_cast<unsigned __int128>(size) * nmemb;
-    if (product > 0xFFFFFFFFu) {
+    // Divided rather than multiplied: size_t is 32 bits on x86, where the
+    // product itself would wrap.
+    if (nmemb != 0 && size > 0xFFFFFFFFu / nmemb) {
         return false;
     }
-    count = static_cast<ULONG>(product);
+    count = static_cast<ULONG>(size * nmemb);
     return true;
 }
 

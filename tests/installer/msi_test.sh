@@ -22,6 +22,7 @@ trap '"$root/scripts/wine-prefix" --stop "$WINEPREFIX"' EXIT
 wine() { "$root/scripts/wine-exec" "$@"; }
 fail() { echo "FAIL: $*" >&2; exit 1; }
 installed="$WINEPREFIX/drive_c/Program Files/Quillbrook"
+installed_x86="$WINEPREFIX/drive_c/Program Files (x86)/Quillbrook"
 
 # The registry below HKLM\Software and HKCU\Software, as UTF-8 .reg text.
 snapshot() { # name
@@ -38,6 +39,8 @@ snapshot before
 wine msiexec /i "Z:$msi" /qn || fail "msiexec /i failed with $?"
 [ -f "$installed/quillbrook.dll" ] || fail "quillbrook.dll not installed"
 [ -f "$installed/quillbrook-cli.exe" ] || fail "quillbrook-cli.exe not installed"
+[ -f "$installed_x86/quillbrook.dll" ] || fail "the x86 quillbrook.dll not installed"
+cmp -s "$installed_x86/quillbrook.dll" "$build/x86/quillbrook.dll" || fail "the x86 module is not the x86 build's"
 snapshot installed
 
 # The installed console host finds the handler by its CLSID alone.
@@ -46,6 +49,7 @@ wine "$installed/quillbrook-cli.exe" --json show "$fixtures/tagged.flac" >"$work
 
 wine msiexec /x "Z:$msi" /qn || fail "msiexec /x failed with $?"
 [ ! -e "$installed" ] || fail "files left behind: $(ls -A "$installed")"
+[ ! -e "$installed_x86" ] || fail "files left behind: $(ls -A "$installed_x86")"
 snapshot uninstalled
 
 # The machine's own binding of .flac, of several value types, and a value
@@ -53,6 +57,9 @@ snapshot uninstalled
 classes='HKLM\Software\Classes'
 wine reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\PropertySystem\PropertyHandlers\.flac' /ve \
     /d '{11111111-2222-3333-4444-555555555555}' /f >/dev/null
+# 32-bit programs read property handlers from a view of their own.
+wine reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\PropertySystem\PropertyHandlers\.flac' /ve \
+    /d '{22222222-2222-3333-4444-555555555555}' /reg:32 /f >/dev/null
 wine reg add "$classes\\.flac\\ShellEx\\{E357FCCD-A995-4576-B01F-234630154E96}" /ve \
     /d '{66666666-7777-8888-9999-AAAAAAAAAAAA}' /f >/dev/null
 layout="$classes\\SystemFileAssociations\\.flac"
@@ -141,6 +148,22 @@ if msi_com != self_com:
 win64 = f"{classes}\\TypeLib\\{ids['LIBID_QuillbrookLib']}\\1.0\\409\\win64".lower()
 if by_msi.get(win64, {}).get("@") != '"C:\\\\Program Files\\\\Quillbrook\\\\quillbrook.dll"':
     fail("type library not entered: " + str(by_msi.get(win64)))
+
+# The x86 module, in the 32-bit view: its classes and type library, and the
+# property handler bound there too.
+view32 = r"hkey_local_machine\software\wow6432node"
+module32 = '"C:\\\\Program Files (x86)\\\\Quillbrook\\\\quillbrook.dll"'
+for clsid in ("CLSID_PropertyHandler", "CLSID_ThumbnailProvider"):
+    key = f"{view32}\\classes\\clsid\\{ids[clsid]}\\inprocserver32".lower()
+    if installed.get(key, {}).get("@") != module32:
+        fail(f"{clsid} not registered for 32-bit programs: {installed.get(key)}")
+win32 = f"{view32}\\classes\\TypeLib\\{ids['LIBID_QuillbrookLib']}\\1.0\\409\\win32".lower()
+if installed.get(win32, {}).get("@") != module32:
+    fail("x86 type library not entered: " + str(installed.get(win32)))
+handlers32 = f"{view32}\\microsoft\\windows\\currentversion\\propertysystem\\propertyhandlers\\.flac"
+for snapshot in (installed, seeded_installed):
+    if snapshot.get(handlers32, {}).get("@") != f'"{ids["CLSID_PropertyHandler"]}"':
+        fail("property handler not bound for 32-bit programs: " + str(snapshot.get(handlers32)))
 
 # The binding of .flac, on a clean machine and over the machine's own.
 def value(key, name="@", snapshot=installed):

@@ -14,6 +14,13 @@
 
 namespace {
 
+// The type library's system kind: that of the module under test.
+#ifdef _WIN64
+constexpr SYSKIND kSysKind = SYS_WIN64;
+#else
+constexpr SYSKIND kSysKind = SYS_WIN32;
+#endif
+
 const std::wstring kMachineClasses = L"Software\\Classes\\";
 const std::wstring kAppIdKey = L"AppID\\" + GuidText(APPID_Quillbrook);
 const std::wstring kHandlerKey = L"CLSID\\" + GuidText(CLSID_PropertyHandler);
@@ -56,7 +63,7 @@ struct Registration : testing::Test {
                 DeleteRegistryTree(root, kMachineClasses + key);
             }
         }
-        UnRegisterTypeLib(LIBID_QuillbrookLib, 1, 0, 0x0409, SYS_WIN64);
+        UnRegisterTypeLib(LIBID_QuillbrookLib, 1, 0, 0x0409, kSysKind);
     }
 
     static RegistryTree Read(HKEY root, const std::wstring& key)
@@ -192,7 +199,7 @@ bool PlatformRegistersUserTypeLibrariesForTheMachine()
     }
     const bool machineWide =
         RegistryKeyExists(HKEY_LOCAL_MACHINE, kMachineClasses + L"TypeLib\\" + GuidText(LIBID_QuillbrookLib));
-    unregisterForUser(LIBID_QuillbrookLib, 1, 0, 0x0409, SYS_WIN64);
+    unregisterForUser(LIBID_QuillbrookLib, 1, 0, 0x0409, kSysKind);
     return machineWide;
 }
 
@@ -375,11 +382,33 @@ DWORD RunRegsvr32(const std::wstring& arguments)
     return exitCode;
 }
 
+// Whether the machine's classes in the registry view of the other
+// architecture (x86 for x64, x64 for x86) hold `key`.
+bool InOtherView(const std::wstring& key)
+{
+#ifdef _WIN64
+    constexpr REGSAM otherView = KEY_WOW64_32KEY;
+#else
+    constexpr REGSAM otherView = KEY_WOW64_64KEY;
+#endif
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (kMachineClasses + key).c_str(), 0, KEY_READ | otherView, &opened) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(opened);
+    return true;
+}
+
 TEST_F(Registration, Regsvr32RegistersAndUnregistersPerMachineAndPerUser)
 {
+    // The regsvr32 of this architecture (a 32-bit process finds the 32-bit
+    // one) writes into its own registry view only.
     ASSERT_EQ(RunRegsvr32(L"/s"), 0u);
     ExpectEntries(HKEY_LOCAL_MACHINE, true);
     EXPECT_TRUE(TypeLibraryLoads());
+    EXPECT_FALSE(InOtherView(kHandlerKey));
+    EXPECT_FALSE(InOtherView(kThumbnailKey));
     ASSERT_EQ(RunRegsvr32(L"/u /s"), 0u);
     ExpectEntries(HKEY_LOCAL_MACHINE, false);
     EXPECT_FALSE(TypeLibraryLoads());

@@ -29,20 +29,25 @@ TEST(HardenedModule, DllHasAslrNxAndNoWritableCode)
     const Bytes dll = ReadFileBytes(BuiltModulePath());
     const auto dos = At<IMAGE_DOS_HEADER>(dll, 0);
     ASSERT_EQ(dos.e_magic, IMAGE_DOS_SIGNATURE);
-    const auto nt = At<IMAGE_NT_HEADERS64>(dll, static_cast<std::size_t>(dos.e_lfanew));
+    // The headers of this build's own architecture (the test program is
+    // built like the module).
+    const auto nt = At<IMAGE_NT_HEADERS>(dll, static_cast<std::size_t>(dos.e_lfanew));
     ASSERT_EQ(nt.Signature, IMAGE_NT_SIGNATURE);
-    ASSERT_EQ(nt.OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR64_MAGIC);
-    EXPECT_EQ(nt.FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
-
+    ASSERT_EQ(nt.OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR_MAGIC);
     const WORD characteristics = nt.OptionalHeader.DllCharacteristics;
-    EXPECT_TRUE(characteristics & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE) << "ASLR";
+#ifdef _WIN64
+    EXPECT_EQ(nt.FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
     EXPECT_TRUE(characteristics & IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA) << "high-entropy ASLR";
+#else
+    EXPECT_EQ(nt.FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
+#endif
+    EXPECT_TRUE(characteristics & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE) << "ASLR";
     EXPECT_TRUE(characteristics & IMAGE_DLLCHARACTERISTICS_NX_COMPAT) << "NX";
     EXPECT_FALSE(nt.FileHeader.Characteristics & IMAGE_FILE_RELOCS_STRIPPED) << "relocations kept";
     EXPECT_GT(nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC].Size, 0u)
         << "a base relocation table, without which the loader cannot move the module";
 
-    const std::size_t sections = static_cast<std::size_t>(dos.e_lfanew) + offsetof(IMAGE_NT_HEADERS64, OptionalHeader) +
+    const std::size_t sections = static_cast<std::size_t>(dos.e_lfanew) + offsetof(IMAGE_NT_HEADERS, OptionalHeader) +
                                  nt.FileHeader.SizeOfOptionalHeader;
     int checked = 0;
     for (WORD i = 0; i < nt.FileHeader.NumberOfSections; ++i) {

@@ -90,7 +90,7 @@ HRESULT SaveOriginal(HKEY root, const BindingEntry& entry)
     if (HasRecord(root, entry, &record)) {
         return S_OK;
     }
-    RegDeleteKeyExW(root, saved.c_str(), KEY_WOW64_64KEY, 0);
+    RegDeleteKeyExW(root, saved.c_str(), RegistryViewAccess(), 0);
     RegistryValue original;
     const HRESULT read = ReadRegistryValue(root, entry.key, entry.valueName, &original);
     if (FAILED(read) && read != HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) {
@@ -159,7 +159,7 @@ HRESULT RestoreOriginal(HKEY root, const BindingEntry& entry)
     }
     if (SUCCEEDED(hr)) {
         // The record has values only.
-        const LSTATUS status = RegDeleteKeyExW(root, saved.c_str(), KEY_WOW64_64KEY, 0);
+        const LSTATUS status = RegDeleteKeyExW(root, saved.c_str(), RegistryViewAccess(), 0);
         if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
             hr = HRESULT_FROM_WIN32(status);
         }

@@ -3,6 +3,7 @@
 #include "server/identifiers.h"
 #include "tools/cli/class_source.h"
 #include "tools/cli/flac_binding.h"
+#include "tools/cli/registry_value.h"
 #include "tools/cli/png_writer.h"
 #include "tools/cli/property_names.h"
 #include "tools/cli/value_text.h"
@@ -21,8 +22,9 @@ constexpr const char* Usage = "usage: quillbrook-cli [--dll PATH] [--json] COMMA
                               "  thumbnail FILE OUT.png [--size N]\n"
                               "  register [--user]             register quillbrook.dll\n"
                               "  unregister [--user]\n"
-                              "  bind [--user]                 bind .flac to quillbrook, saving what it replaces\n"
-                              "  unbind [--user]               put the saved binding of .flac back\n"
+                              "  bind [--user] [--x86]         bind .flac to quillbrook, saving what it replaces\n"
+                              "  unbind [--user] [--x86]       put the saved binding of .flac back\n"
+                              "  (--x86: in the registry view of 32-bit programs, for the x86 module)\n"
                               "Options may come before or after COMMAND, but before the file names.\n"
                               "NAME is a property name such as System.Music.Artist, or an alias:\n"
                               "  title artist album albumartist year track disc genre composer\n"
@@ -108,6 +110,8 @@ private:
     std::wstring m_dllPath;
     bool m_json = false;
     bool m_firstJson = true;
+    // bind and unbind work in the registry view of 32-bit programs.
+    bool m_x86 = false;
 };
 
 HRESULT Program::OpenHandler(const std::wstring& file, IStream* stream, IPropertyStore** store)
@@ -339,7 +343,8 @@ HRESULT Program::Bind(bool doBind, bool perUser)
     if (FAILED(hr)) {
         return Fail(L"", doBind ? "cannot bind .flac" : "cannot put the saved binding of .flac back", hr);
     }
-    const std::string where = perUser ? " for the current user" : " for all users";
+    const std::string where =
+        std::string(perUser ? " for the current user" : " for all users") + (m_x86 ? " (32-bit programs)" : "");
     Out(doBind ? ".flac bound to quillbrook" + where + "\n" : ".flac binding put back" + where + "\n");
     if (perUser && doBind) {
         Out("(no property handler: Windows reads property handlers per machine only; \"quillbrook-cli bind\" as "
@@ -362,6 +367,9 @@ int Program::Run(std::vector<std::wstring> args)
             m_json = true;
         } else if (arg == L"--user") {
             perUser = true;
+        } else if (arg == L"--x86") {
+            UseRegistryView(RegistryView::X86);
+            m_x86 = true;
         } else if ((arg == L"--dll" || arg == L"--size") && next + 1 < args.size()) {
             if (arg == L"--dll") {
                 m_dllPath = args[++next];

@@ -5,8 +5,9 @@
 
 namespace {
 
-// The 64-bit view, which is the one Explorer reads.
-constexpr REGSAM View = KEY_WOW64_64KEY;
+// The 64-bit view, which is the one Explorer reads, unless the 32-bit
+// programs' view was asked for.
+REGSAM View = KEY_WOW64_64KEY;
 
 const wchar_t* ValueName(const std::wstring& name)
 {
@@ -14,6 +15,16 @@ const wchar_t* ValueName(const std::wstring& name)
 }
 
 } // namespace
+
+void UseRegistryView(RegistryView view)
+{
+    View = view == RegistryView::X86 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+}
+
+REGSAM RegistryViewAccess()
+{
+    return View;
+}
 
 HRESULT ReadRegistryValue(HKEY root, const std::wstring& path, const std::wstring& name, RegistryValue* value)
 {

@@ -7,6 +7,13 @@
 #include <string>
 #include <vector>
 
+// Which registry view every function here works in: the native one (x64,
+// which Explorer reads), or the one 32-bit programs read (WOW6432Node).
+enum class RegistryView { Native, X86 };
+void UseRegistryView(RegistryView view);
+// KEY_WOW64_64KEY or KEY_WOW64_32KEY, for calls made elsewhere.
+REGSAM RegistryViewAccess();
+
 struct RegistryValue {
     DWORD type = REG_NONE;
     std::vector<BYTE> data;
