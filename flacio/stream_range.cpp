@@ -1,6 +1,7 @@
 #include "flacio/stream_range.h"
 
 #include <algorithm>
+#include <new>
 
 namespace {
 
@@ -38,7 +39,16 @@ HRESULT WriteAll(IStream* stream, const std::uint8_t* data, ULONGLONG length) no
 
 HRESULT ReadRange(IStream* stream, ULONGLONG offset, ULONGLONG length, std::vector<std::uint8_t>& bytes)
 {
-    bytes.resize(length);
+    // On x86 a length past 4 GB (a stream of many large padding blocks)
+    // does not fit a size_t: resizing to it would keep only its low bits.
+    if (length > bytes.max_size()) {
+        return E_OUTOFMEMORY;
+    }
+    try {
+        bytes.resize(static_cast<std::size_t>(length));
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
     HRESULT hr = SeekSet(stream, offset);
     for (ULONGLONG done = 0; SUCCEEDED(hr) && done < length;) {
         const ULONG count = static_cast<ULONG>(std::min<ULONGLONG>(length - done, kMaxCall));

@@ -8,7 +8,8 @@
 #include <cstdint>
 #include <vector>
 
-// Reads `length` bytes from `offset`; a stream that ends sooner is E_FAIL.
+// Reads `length` bytes from `offset`; a stream that ends sooner is E_FAIL,
+// a length no buffer can hold E_OUTOFMEMORY (before any stream call).
 HRESULT ReadRange(IStream* stream, ULONGLONG offset, ULONGLONG length, std::vector<std::uint8_t>& bytes);
 
 // Writes `bytes` at `offset`.

@@ -1,4 +1,5 @@
 #include "flacio/buffered_stream.h"
+#include "flacio/stream_range.h"
 
 #include "tests/support/handler_helpers.h"
 #include "tests/thumbnail/recording_photo_provider.h"
@@ -82,6 +83,18 @@ TEST_F(Buffered, FailureInTheMiddleOfAFlushFailsTheCallThatFlushes)
     std::uint8_t bytes[4];
     EXPECT_EQ(io.Read(bytes, 1, 4), 0u) << "the read sends the writes first, and that failed";
     EXPECT_TRUE(io.Flush()) << "what failed was dropped";
+}
+
+TEST_F(Buffered, RangeLargerThanAnyBufferIsRefusedBeforeAnyCall)
+{
+    // Past 4 GB on x86, where the length once wrapped to a small buffer that
+    // the read then overran.
+    const ULONGLONG tooLarge = sizeof(std::size_t) == 4 ? (1ULL << 32) + 16 : 1ULL << 42;
+    std::vector<std::uint8_t> bytes;
+    EXPECT_EQ(ReadRange(stream.Get(), 0, tooLarge, bytes), E_OUTOFMEMORY);
+    EXPECT_EQ(stream->TotalCalls(), 0);
+    ASSERT_EQ(ReadRange(stream.Get(), 90, 10, bytes), S_OK);
+    EXPECT_EQ(bytes.back(), 99);
 }
 
 // A file as a collection holds it: ten tags, a 200 KB cover and 8 KB of

@@ -26,7 +26,7 @@ TEST_F(StreamIO, ReadAndWriteRefuseCountsBeyond32BitsWithoutCallingTheStream)
 {
     std::uint8_t buffer[1] = {};
     EXPECT_EQ(StreamRead(buffer, 0x10000, 0x10000, handle()), 0u);
-    EXPECT_EQ(StreamWrite(buffer, 0x100000000ULL, 1, handle()), 0u);
+    EXPECT_EQ(StreamWrite(buffer, 0x10001, 0x10000, handle()), 0u);
     EXPECT_EQ(stream->Calls(StreamCall::Read), 0);
     EXPECT_EQ(stream->Calls(StreamCall::Write), 0);
     EXPECT_EQ(StreamRead(buffer, 0, 5, handle()), 0u) << "element size 0 must not divide";
