@@ -29,7 +29,10 @@ const FLAC__IOCallbacks BufferedIOCallbacks = {
     nullptr,
 };
 
-BufferedStream::BufferedStream(IStream* stream, ULONG readAhead) noexcept : m_stream(stream), m_readAhead(readAhead) {}
+BufferedStream::BufferedStream(IStream* stream, ULONG readAhead, ULONG gatherLimit) noexcept
+    : m_stream(stream), m_readAhead(readAhead), m_gatherLimit(gatherLimit)
+{
+}
 
 void BufferedStream::KnowSize(ULONGLONG size) noexcept
 {
@@ -141,11 +144,11 @@ size_t BufferedStream::Write(const void* buffer, size_t size, size_t count) noex
     // What was read ahead may be overwritten now.
     m_readBuffer.clear();
     const bool contiguous = m_position == m_writeStart + m_writeBuffer.size();
-    if ((!contiguous || m_writeBuffer.size() + length > kLargeBlock) && !Flush()) {
+    if ((!contiguous || m_writeBuffer.size() + ULONGLONG{length} > m_gatherLimit) && !Flush()) {
         return 0;
     }
     const auto bytes = static_cast<const std::uint8_t*>(buffer);
-    if (length >= kLargeBlock) {
+    if (length >= m_gatherLimit) {
         if (!MoveStreamTo(m_position) || !WriteStream(bytes, length)) {
             return 0;
         }
@@ -153,7 +156,7 @@ size_t BufferedStream::Write(const void* buffer, size_t size, size_t count) noex
         try {
             if (m_writeBuffer.empty()) {
                 m_writeStart = m_position;
-                m_writeBuffer.reserve(kLargeBlock);
+                m_writeBuffer.reserve(std::min(m_gatherLimit, kLargeBlock));
             }
             m_writeBuffer.insert(m_writeBuffer.end(), bytes, bytes + length);
         } catch (const std::bad_alloc&) {

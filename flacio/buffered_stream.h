@@ -16,13 +16,15 @@
 class BufferedStream {
 public:
     // Read-ahead while metadata is read, and while audio is copied; writes
-    // are gathered into blocks of up to kLargeBlock.
+    // are gathered into blocks of up to kLargeBlock while copying, and
+    // without a bound when metadata is overwritten in place (one write).
     static constexpr ULONG kMetadataBlock = 64 * 1024;
     static constexpr ULONG kLargeBlock = 1024 * 1024;
+    static constexpr ULONG kWholeWrite = 0xFFFFFFFFu;
 
     // `stream` stays the caller's and must outlive this object. Pending
     // writes must be flushed before it goes.
-    BufferedStream(IStream* stream, ULONG readAhead) noexcept;
+    BufferedStream(IStream* stream, ULONG readAhead, ULONG gatherLimit = kLargeBlock) noexcept;
     BufferedStream(const BufferedStream&) = delete;
     BufferedStream& operator=(const BufferedStream&) = delete;
 
@@ -57,6 +59,7 @@ private:
 
     IStream* m_stream;
     ULONG m_readAhead;
+    ULONG m_gatherLimit;
     // Where the next transfer starts.
     ULONGLONG m_position = 0;
     bool m_sizeKnown = false;

@@ -166,7 +166,7 @@ HRESULT CPropertyHandler::WriteInPlace()
     if (FAILED(hr)) {
         return hr;
     }
-    BufferedStream io(m_stream, BufferedStream::kMetadataBlock);
+    BufferedStream io(m_stream, BufferedStream::kMetadataBlock, BufferedStream::kWholeWrite);
     io.KnowSize(m_nonMetadataBytes + m_metadataBytes);
     if (!FLAC__metadata_chain_write_with_callbacks(m_chain, true, io.Handle(), BufferedIOCallbacks)) {
         hr = TakeChainStatus(m_chain);

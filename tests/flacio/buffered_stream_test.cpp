@@ -99,14 +99,14 @@ TEST_F(Buffered, RangeLargerThanAnyBufferIsRefusedBeforeAnyCall)
 
 // A file as a collection holds it: ten tags, a 200 KB cover and 8 KB of
 // padding; every stream call is a round trip on a network share.
-Bytes CollectionFile(std::size_t audioBytes)
+Bytes CollectionFile(std::size_t audioBytes, std::size_t coverBytes = 200 * 1024)
 {
     std::vector<std::string> tags;
     for (const char* name : {"TITLE", "ARTIST", "ALBUM", "DATE", "TRACKNUMBER", "GENRE", "ALBUMARTIST", "COMPOSER",
                              "DISCNUMBER", "COMMENT"}) {
         tags.push_back(std::string(name) + "=value of " + name);
     }
-    Bytes cover(200 * 1024);
+    Bytes cover(coverBytes);
     std::iota(cover.begin(), cover.end(), std::uint8_t{7});
     return FlacBuilder()
         .StreamInfo()
@@ -141,6 +141,14 @@ TEST(StreamCalls, EachOperationTakesAHandfulOfCalls)
     EXPECT_LE(h.stream->TotalCalls() - before, 5) << "in-place Commit";
     EXPECT_EQ(h.stream->Calls(StreamCall::Write), 1);
     EXPECT_EQ(h.stream->Bytes().size(), file.size());
+
+    // However large the cover, the metadata goes back in one write.
+    LoadedHandler bigCover(CollectionFile(1024, 3 << 20));
+    ASSERT_EQ(bigCover.store->SetValue(PKEY_Title, title), S_OK);
+    before = bigCover.stream->TotalCalls();
+    ASSERT_EQ(bigCover.store->Commit(), S_OK);
+    EXPECT_LE(bigCover.stream->TotalCalls() - before, 5);
+    EXPECT_EQ(bigCover.stream->Calls(StreamCall::Write), 1);
 
     LoadedHandler large(CollectionFile(32 << 20));
     ASSERT_EQ(large.result, S_OK);
