@@ -1,7 +1,10 @@
 // Writing the tag map back into the file: the VORBIS_COMMENT block is rebuilt
 // from the map, the padding gathered at the end, and libFLAC writes the chain
 // in place when the padding absorbs the change, or else rewrites the whole
-// stream into the destination stream the property system provides.
+// stream into the destination stream the property system provides. After a
+// failure that may have left a destination pending, or an in-place write
+// that could not be undone, every write goes through a fresh destination
+// until one has been committed.
 #include "com/atl_exception.h"
 #include "com/scoped_interface.h"
 #include "flacio/buffered_stream.h"
