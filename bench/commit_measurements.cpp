@@ -1,5 +1,5 @@
 #include "bench/measurements.h"
-#include "server/identifiers.h"
+#include "resources/identifiers.h"
 #include "tests/support/com_helpers.h"
 #include "tools/safe_save/safe_save_stream.h"
 

@@ -6,7 +6,7 @@
 // NAME=VALUE line per figure; bench/report.py turns them into the table.
 #include "bench/class_object.h"
 #include "bench/measurements.h"
-#include "server/identifiers.h"
+#include "resources/identifiers.h"
 #include "tests/support/com_helpers.h"
 #include "tests/thumbnail/recording_photo_provider.h"
 

@@ -1,8 +1,8 @@
 # Resources of quillbrook.dll. The module's identifiers live in
-# server/identifiers.h alone: each constant there is preceded by a comment
+# resources/identifiers.h alone: each constant there is preceded by a comment
 # with its registry form, which is read here to fill in the registry scripts
 # and the type library source.
-set(_identifiers "${CMAKE_SOURCE_DIR}/server/identifiers.h")
+set(_identifiers "${CMAKE_SOURCE_DIR}/resources/identifiers.h")
 set_property(DIRECTORY "${CMAKE_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${_identifiers}")
 file(READ "${_identifiers}" _text)
 foreach(_name CLSID_PropertyHandler CLSID_ThumbnailProvider LIBID_QuillbrookLib APPID_Quillbrook)

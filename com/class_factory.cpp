@@ -34,9 +34,9 @@ STDMETHODIMP CComClassFactory::CreateInstance(IUnknown* outer, REFIID iid, void*
 STDMETHODIMP CComClassFactory::LockServer(BOOL lock)
 {
     if (lock) {
-        _pAtlModule->Lock();
+        CAtlModule::Current()->Lock();
     } else {
-        _pAtlModule->Unlock();
+        CAtlModule::Current()->Unlock();
     }
     return S_OK;
 }

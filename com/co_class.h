@@ -15,12 +15,10 @@ public:
     }
 };
 
-// Names the registry script resource of a class.
+// Names the registry script resource of a class, which the module object
+// runs.
 #define DECLARE_REGISTRY_RESOURCEID(id)                                                                                \
     static HRESULT UpdateRegistry(BOOL doRegister) noexcept                                                            \
     {                                                                                                                  \
-        return UpdateModuleRegistryFromResource(id, doRegister);                                                       \
+        return CAtlModule::Current()->UpdateRegistryFromResource(id, doRegister);                                      \
     }
-
-// Runs one registry script resource of this module (defined by the server).
-HRESULT UpdateModuleRegistryFromResource(UINT resourceId, BOOL doRegister) noexcept;

@@ -7,11 +7,11 @@
 
 template <class Base> class CComObject final : public Base {
 public:
-    CComObject() { _pAtlModule->Lock(); }
+    CComObject() { CAtlModule::Current()->Lock(); }
     virtual ~CComObject()
     {
         this->m_dwRef = Base::DestructionRefCount;
-        _pAtlModule->Unlock();
+        CAtlModule::Current()->Unlock();
         this->FinalRelease();
     }
 
@@ -40,7 +40,7 @@ public:
     {
         const ULONG count = this->InternalAddRef();
         if (count == 2) {
-            _pAtlModule->Lock();
+            CAtlModule::Current()->Lock();
         }
         return count;
     }
@@ -50,7 +50,7 @@ public:
         if (count == 0) {
             delete this;
         } else if (count == 1) {
-            _pAtlModule->Unlock();
+            CAtlModule::Current()->Unlock();
         }
         return count;
     }

@@ -7,6 +7,7 @@
 
 bool g_moduleInitFailed = false;
 GUID CAtlModule::m_libid = {};
+CAtlModule* CAtlModule::s_current = nullptr;
 
 namespace {
 
@@ -24,55 +25,49 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;
 } // namespace
 
 CAtlComModule::CAtlComModule(HINSTANCE typeLibInstance, ObjectMapEntry* first, ObjectMapEntry* last) noexcept
-    : m_hInstTypeLib(typeLibInstance), m_ppAutoObjMapFirst(first), m_ppAutoObjMapLast(last)
+    : m_hInstTypeLib(typeLibInstance), m_objectMapFirst(first), m_objectMapLast(last)
 {
-    if (InitLock(m_csObjMap)) {
-        cbSize = sizeof(*this);
-    }
+    m_initialized = InitLock(m_csObjMap);
 }
 
 CAtlComModule::~CAtlComModule()
 {
-    if (cbSize == 0) {
+    if (!m_initialized) {
         return;
     }
-    for (auto entry = m_ppAutoObjMapFirst; entry != m_ppAutoObjMapLast; ++entry) {
+    for (auto entry = m_objectMapFirst; entry != m_objectMapLast; ++entry) {
         if (entry->classObject != nullptr) {
             entry->classObject->Release();
             entry->classObject = nullptr;
         }
     }
     DeleteCriticalSection(&m_csObjMap);
-    cbSize = 0;
+    m_initialized = false;
 }
 
 CAtlBaseModule::CAtlBaseModule() noexcept
     : m_hInst(reinterpret_cast<HINSTANCE>(&__ImageBase)), m_hInstResource(reinterpret_cast<HINSTANCE>(&__ImageBase))
 {
-    if (InitLock(m_csResource)) {
-        cbSize = sizeof(*this);
-    }
+    m_initialized = InitLock(m_csResource);
 }
 
 CAtlBaseModule::~CAtlBaseModule()
 {
-    if (cbSize != 0) {
+    if (m_initialized) {
         DeleteCriticalSection(&m_csResource);
-        cbSize = 0;
+        m_initialized = false;
     }
 }
 
-CAtlModule::CAtlModule() noexcept
+CAtlModule::CAtlModule(CAtlBaseModule& baseModule) noexcept : m_baseModule(baseModule)
 {
-    _pAtlModule = this;
-    if (InitLock(m_csStaticDataInitAndTypeInfo)) {
-        cbSize = sizeof(ModuleRecord);
-    }
+    s_current = this;
+    m_initialized = InitLock(m_csTermFuncsAndGIT);
 }
 
 CAtlModule::~CAtlModule()
 {
-    if (cbSize == 0) {
+    if (!m_initialized) {
         return;
     }
     while (m_pTermFuncs != nullptr) {
@@ -85,8 +80,8 @@ CAtlModule::~CAtlModule()
         m_pGIT->Release();
         m_pGIT = nullptr;
     }
-    DeleteCriticalSection(&m_csStaticDataInitAndTypeInfo);
-    cbSize = 0;
+    DeleteCriticalSection(&m_csTermFuncsAndGIT);
+    m_initialized = false;
 }
 
 HRESULT CAtlModule::AddTermFunc(TermFunction function, DWORD_PTR data) noexcept
@@ -95,10 +90,10 @@ HRESULT CAtlModule::AddTermFunc(TermFunction function, DWORD_PTR data) noexcept
     if (node == nullptr) {
         return E_OUTOFMEMORY;
     }
-    EnterCriticalSection(&m_csStaticDataInitAndTypeInfo);
+    EnterCriticalSection(&m_csTermFuncsAndGIT);
     node->next = m_pTermFuncs;
     m_pTermFuncs = node;
-    LeaveCriticalSection(&m_csStaticDataInitAndTypeInfo);
+    LeaveCriticalSection(&m_csTermFuncsAndGIT);
     return S_OK;
 }
 
@@ -117,7 +112,7 @@ HRESULT CAtlModule::UpdateRegistryFromResource(UINT resourceId, BOOL doRegister,
         hr = AddCommonRGSReplacements(registrar);
     }
     if (SUCCEEDED(hr)) {
-        hr = AtlUpdateRegistryFromResourceD(_AtlBaseModule.m_hInstResource, resourceId, doRegister, registrar);
+        hr = AtlUpdateRegistryFromResource(m_baseModule.m_hInstResource, resourceId, doRegister, registrar);
     }
     registrar->Release();
     return hr;
@@ -130,13 +125,13 @@ HRESULT CAtlModule::GetGITPtr(IGlobalInterfaceTable** git) noexcept
     }
     *git = nullptr;
     if (m_pGIT == nullptr) {
-        EnterCriticalSection(&m_csStaticDataInitAndTypeInfo);
+        EnterCriticalSection(&m_csTermFuncsAndGIT);
         HRESULT hr = S_OK;
         if (m_pGIT == nullptr) {
             hr = CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
                                   IID_IGlobalInterfaceTable, reinterpret_cast<void**>(&m_pGIT));
         }
-        LeaveCriticalSection(&m_csStaticDataInitAndTypeInfo);
+        LeaveCriticalSection(&m_csTermFuncsAndGIT);
         if (FAILED(hr)) {
             return hr;
         }
@@ -152,7 +147,7 @@ HRESULT AtlComModuleGetClassObject(CAtlComModule& module, REFCLSID clsid, REFIID
         return E_POINTER;
     }
     *ppv = nullptr;
-    for (auto entry = module.m_ppAutoObjMapFirst; entry != module.m_ppAutoObjMapLast; ++entry) {
+    for (auto entry = module.m_objectMapFirst; entry != module.m_objectMapLast; ++entry) {
         if (!IsEqualCLSID(*entry->clsid, clsid)) {
             continue;
         }
@@ -188,7 +183,7 @@ const CategoryMapEntry* CategoriesOf(const ObjectMapEntry& entry) noexcept
 
 HRESULT AtlComModuleRegisterServer(CAtlComModule& module) noexcept
 {
-    for (auto entry = module.m_ppAutoObjMapFirst; entry != module.m_ppAutoObjMapLast; ++entry) {
+    for (auto entry = module.m_objectMapFirst; entry != module.m_objectMapLast; ++entry) {
         HRESULT hr = entry->updateRegistry(TRUE);
         if (SUCCEEDED(hr)) {
             hr = AtlRegisterClassCategoriesHelper(*entry->clsid, CategoriesOf(*entry), TRUE);
@@ -202,7 +197,7 @@ HRESULT AtlComModuleRegisterServer(CAtlComModule& module) noexcept
 
 HRESULT AtlComModuleCheckServerPaths(CAtlComModule& module, HINSTANCE server) noexcept
 {
-    for (auto entry = module.m_ppAutoObjMapFirst; entry != module.m_ppAutoObjMapLast; ++entry) {
+    for (auto entry = module.m_objectMapFirst; entry != module.m_objectMapLast; ++entry) {
         const HRESULT hr = AtlCheckInprocServerPath(*entry->clsid, server);
         if (FAILED(hr)) {
             return hr;
@@ -213,14 +208,14 @@ HRESULT AtlComModuleCheckServerPaths(CAtlComModule& module, HINSTANCE server) no
 
 void AtlComModuleRemoveClassKeys(CAtlComModule& module) noexcept
 {
-    for (auto entry = module.m_ppAutoObjMapFirst; entry != module.m_ppAutoObjMapLast; ++entry) {
+    for (auto entry = module.m_objectMapFirst; entry != module.m_objectMapLast; ++entry) {
         AtlRemoveClassKey(*entry->clsid);
     }
 }
 
 HRESULT AtlComModuleUnregisterServer(CAtlComModule& module) noexcept
 {
-    for (auto entry = module.m_ppAutoObjMapFirst; entry != module.m_ppAutoObjMapLast; ++entry) {
+    for (auto entry = module.m_objectMapFirst; entry != module.m_objectMapLast; ++entry) {
         HRESULT hr = AtlRegisterClassCategoriesHelper(*entry->clsid, CategoriesOf(*entry), FALSE);
         if (SUCCEEDED(hr)) {
             hr = entry->updateRegistry(FALSE);

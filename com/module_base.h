@@ -53,10 +53,10 @@ struct RegMapEntry {
 
 // Module record for the lock count.
 struct ModuleRecord {
-    UINT cbSize = 0;
+    bool m_initialized = false; // m_csTermFuncsAndGIT is ready
     LONG m_nLockCnt = 0;
     TermFuncNode* m_pTermFuncs = nullptr;
-    CRITICAL_SECTION m_csStaticDataInitAndTypeInfo{};
+    CRITICAL_SECTION m_csTermFuncsAndGIT{};
 };
 
 // The COM module record: where the object map lives and who guards it.
@@ -67,10 +67,10 @@ public:
     CAtlComModule(const CAtlComModule&) = delete;
     CAtlComModule& operator=(const CAtlComModule&) = delete;
 
-    UINT cbSize = 0;
+    bool m_initialized = false; // m_csObjMap is ready
     HINSTANCE m_hInstTypeLib;
-    ObjectMapEntry* m_ppAutoObjMapFirst;
-    ObjectMapEntry* m_ppAutoObjMapLast;
+    ObjectMapEntry* m_objectMapFirst;
+    ObjectMapEntry* m_objectMapLast;
     CRITICAL_SECTION m_csObjMap{};
 };
 
@@ -82,15 +82,18 @@ public:
     CAtlBaseModule(const CAtlBaseModule&) = delete;
     CAtlBaseModule& operator=(const CAtlBaseModule&) = delete;
 
-    UINT cbSize = 0;
+    bool m_initialized = false; // m_csResource is ready
     HINSTANCE m_hInst;
     HINSTANCE m_hInstResource;
     CRITICAL_SECTION m_csResource{};
 };
 
+// The module object. Constructing it makes it the process-wide module
+// (Current), through which objects reach Lock and Unlock and classes run
+// their registry scripts; it finds resources through `baseModule`.
 class CAtlModule : public ModuleRecord {
 public:
-    CAtlModule() noexcept;
+    explicit CAtlModule(CAtlBaseModule& baseModule) noexcept;
     virtual ~CAtlModule();
     CAtlModule(const CAtlModule&) = delete;
     CAtlModule& operator=(const CAtlModule&) = delete;
@@ -113,14 +116,18 @@ public:
     HRESULT UpdateRegistryFromResource(UINT resourceId, BOOL doRegister,
                                        const RegMapEntry* replacements = nullptr) noexcept;
 
+    // The module constructed last; null before the first.
+    static CAtlModule* Current() noexcept { return s_current; }
+
     static GUID m_libid;
     IGlobalInterfaceTable* m_pGIT = nullptr;
-};
 
-// The process-wide module, through which objects reach Lock and Unlock.
-extern CAtlModule* _pAtlModule;
-extern CAtlBaseModule _AtlBaseModule;
-extern CAtlComModule _AtlComModule;
+protected:
+    CAtlBaseModule& m_baseModule;
+
+private:
+    static CAtlModule* s_current;
+};
 
 // Registers every class of the object map (script, then categories) and
 // then the module's type library; the first failure stops.
@@ -137,15 +144,17 @@ void AtlComModuleRemoveClassKeys(CAtlComModule& module) noexcept;
 
 template <class T> class CAtlModuleT : public CAtlModule {
 public:
-    CAtlModuleT() noexcept { T::InitLibId(); }
+    explicit CAtlModuleT(CAtlBaseModule& baseModule) noexcept : CAtlModule(baseModule) { T::InitLibId(); }
 };
 
-// DLL-level operations over the object map.
+// DLL-level operations over the object map of `comModule`. Both module
+// records must outlive the module object.
 template <class T> class CAtlDllModuleT : public CAtlModuleT<T> {
 public:
-    CAtlDllModuleT() noexcept
+    CAtlDllModuleT(CAtlComModule& comModule, CAtlBaseModule& baseModule) noexcept
+        : CAtlModuleT<T>(baseModule), m_comModule(comModule)
     {
-        for (auto entry = _AtlComModule.m_ppAutoObjMapFirst; entry != _AtlComModule.m_ppAutoObjMapLast; ++entry) {
+        for (auto entry = m_comModule.m_objectMapFirst; entry != m_comModule.m_objectMapLast; ++entry) {
             if (entry->objectMain != nullptr) {
                 entry->objectMain(true);
             }
@@ -153,7 +162,7 @@ public:
     }
     ~CAtlDllModuleT() override
     {
-        for (auto entry = _AtlComModule.m_ppAutoObjMapFirst; entry != _AtlComModule.m_ppAutoObjMapLast; ++entry) {
+        for (auto entry = m_comModule.m_objectMapFirst; entry != m_comModule.m_objectMapLast; ++entry) {
             if (entry->objectMain != nullptr) {
                 entry->objectMain(false);
             }
@@ -177,16 +186,16 @@ public:
         RegistrationScope scope;
         HRESULT hr = T::UpdateRegistryAppId(TRUE);
         if (SUCCEEDED(hr)) {
-            hr = AtlComModuleRegisterServer(_AtlComModule);
+            hr = AtlComModuleRegisterServer(m_comModule);
         }
         if (SUCCEEDED(hr)) {
-            hr = AtlComModuleCheckServerPaths(_AtlComModule, _AtlBaseModule.m_hInst);
+            hr = AtlComModuleCheckServerPaths(m_comModule, this->m_baseModule.m_hInst);
             if (FAILED(hr)) {
                 // A registrar that took a script otherwise than written may
                 // also leave part of it behind when unregistering; the class
                 // keys, which the scripts own whole (ForceRemove), go too.
                 Unregister();
-                AtlComModuleRemoveClassKeys(_AtlComModule);
+                AtlComModuleRemoveClassKeys(m_comModule);
             }
         }
         return hr;
@@ -201,14 +210,16 @@ public:
     }
 
 private:
-    static HRESULT Unregister() noexcept
+    HRESULT Unregister() noexcept
     {
-        HRESULT hr = AtlComModuleUnregisterServer(_AtlComModule);
+        HRESULT hr = AtlComModuleUnregisterServer(m_comModule);
         if (SUCCEEDED(hr)) {
             hr = T::UpdateRegistryAppId(FALSE);
         }
         return hr;
     }
+
+    CAtlComModule& m_comModule;
 };
 
 // Finds the class in the object map, creating its class object on first use
@@ -217,5 +228,5 @@ HRESULT AtlComModuleGetClassObject(CAtlComModule& module, REFCLSID clsid, REFIID
 
 template <class T> HRESULT CAtlDllModuleT<T>::DllGetClassObject(REFCLSID clsid, REFIID iid, void** ppv) noexcept
 {
-    return AtlComModuleGetClassObject(_AtlComModule, clsid, iid, ppv);
+    return AtlComModuleGetClassObject(m_comModule, clsid, iid, ppv);
 }

@@ -106,7 +106,7 @@ HRESULT AtlCreateRegistrar(IRegistrar** registrar) noexcept
                             reinterpret_cast<void**>(registrar));
 }
 
-HRESULT AtlUpdateRegistryFromResourceD(HINSTANCE module, UINT resourceId, BOOL doRegister,
+HRESULT AtlUpdateRegistryFromResource(HINSTANCE module, UINT resourceId, BOOL doRegister,
                                        IRegistrar* registrar) noexcept
 {
     wchar_t path[MAX_PATH];

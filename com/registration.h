@@ -35,7 +35,7 @@ HRESULT AtlCreateRegistrar(IRegistrar** registrar) noexcept;
 
 // Runs the "REGISTRY" resource `resourceId` of `module` through `registrar`,
 // adding the replacement "MODULE" (the module's file path).
-HRESULT AtlUpdateRegistryFromResourceD(HINSTANCE module, UINT resourceId, BOOL doRegister,
+HRESULT AtlUpdateRegistryFromResource(HINSTANCE module, UINT resourceId, BOOL doRegister,
                                        IRegistrar* registrar) noexcept;
 
 // Checks where class `clsid` was registered: the default value of its

@@ -6,7 +6,7 @@
 #include "flacio/buffered_stream.h"
 #include "flacio/metadata_iterator.h"
 #include "flacio/stream_io.h"
-#include "tags/bindings.h"
+#include "handler/property_bindings.h"
 #include "tags/vorbis_comment.h"
 
 #include <cstring>

@@ -4,8 +4,9 @@
 #pragma once
 
 #include "com/co_class.h"
-#include "handler/key_list.h"
-#include "server/identifiers.h"
+#include "propkeys/key_list.h"
+#include "resources/identifiers.h"
+#include "resources/resource_ids.h"
 #include "tags/field_names.h"
 #include "tags/tag_map.h"
 
@@ -27,7 +28,7 @@ public:
     COM_INTERFACE_ENTRY(IPropertyStoreCapabilities)
     END_COM_MAP()
 
-    DECLARE_REGISTRY_RESOURCEID(102)
+    DECLARE_REGISTRY_RESOURCEID(IDR_PROPERTYHANDLER)
 
     CPropertyHandler() = default;
     CPropertyHandler(const CPropertyHandler&) = delete;

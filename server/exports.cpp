@@ -3,30 +3,30 @@
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
 {
-    return _AtlModule.DllMain(reason, reserved);
+    return g_module.DllMain(reason, reserved);
 }
 
 STDAPI DllCanUnloadNow()
 {
-    return _AtlModule.DllCanUnloadNow();
+    return g_module.DllCanUnloadNow();
 }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* ppv)
 {
-    return _AtlModule.DllGetClassObject(clsid, iid, ppv);
+    return g_module.DllGetClassObject(clsid, iid, ppv);
 }
 
 STDAPI DllRegisterServer()
 {
-    return _AtlModule.DllRegisterServer();
+    return g_module.DllRegisterServer();
 }
 
 STDAPI DllUnregisterServer()
 {
-    return _AtlModule.DllUnregisterServer();
+    return g_module.DllUnregisterServer();
 }
 
 STDAPI DllInstall(BOOL install, LPCWSTR commandLine)
 {
-    return _AtlModule.DllInstall(install, commandLine);
+    return g_module.DllInstall(install, commandLine);
 }

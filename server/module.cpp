@@ -17,11 +17,13 @@ ObjectMapEntry g_objectMap[] = {
      CThumbnailProvider::CreateInstance, nullptr, 0, nullptr, nullptr, nullptr},
 };
 
-} // namespace
-
 // Constructed in this order at load and destroyed in reverse at unload: the
 // COM module record, the base module record, then the module object.
-CAtlModule* _pAtlModule = nullptr;
-CAtlComModule _AtlComModule(reinterpret_cast<HINSTANCE>(&__ImageBase), std::begin(g_objectMap), std::end(g_objectMap));
-CAtlBaseModule _AtlBaseModule;
-CQuillbrookModule _AtlModule;
+CAtlComModule g_comModule(reinterpret_cast<HINSTANCE>(&__ImageBase), std::begin(g_objectMap), std::end(g_objectMap));
+CAtlBaseModule g_baseModule;
+
+} // namespace
+
+CQuillbrookModule::CQuillbrookModule() noexcept : CAtlDllModuleT(g_comModule, g_baseModule) {}
+
+CQuillbrookModule g_module;

@@ -3,21 +3,19 @@
 #pragma once
 
 #include "com/module_base.h"
-#include "server/identifiers.h"
-
-// Registry script resources of the module.
-inline constexpr UINT IDR_APPID = 101;
-inline constexpr UINT IDR_PROPERTYHANDLER = 102;
-inline constexpr UINT IDR_THUMBNAILPROVIDER = 103;
+#include "resources/identifiers.h"
+#include "resources/resource_ids.h"
 
 class CQuillbrookModule : public CAtlDllModuleT<CQuillbrookModule> {
 public:
+    CQuillbrookModule() noexcept;
+
     static void InitLibId() noexcept { m_libid = LIBID_QuillbrookLib; }
 
     // Adds "APPID", the module's AppID in registry form.
     HRESULT AddCommonRGSReplacements(IRegistrarBase* registrar) noexcept override;
 
-    // Writes or removes the AppID key (script 101).
+    // Writes or removes the AppID key (script IDR_APPID).
     static HRESULT UpdateRegistryAppId(BOOL doRegister) noexcept;
 
     // Registers (nonzero `install`) or unregisters; a command line of "user"
@@ -27,4 +25,4 @@ public:
     HRESULT DllInstall(BOOL install, LPCWSTR commandLine) noexcept;
 };
 
-extern CQuillbrookModule _AtlModule;
+extern CQuillbrookModule g_module;

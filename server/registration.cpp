@@ -16,11 +16,6 @@ struct GuidText {
 
 } // namespace
 
-HRESULT UpdateModuleRegistryFromResource(UINT resourceId, BOOL doRegister) noexcept
-{
-    return _AtlModule.UpdateRegistryFromResource(resourceId, doRegister);
-}
-
 HRESULT CQuillbrookModule::AddCommonRGSReplacements(IRegistrarBase* registrar) noexcept
 {
     const GuidText appId(APPID_Quillbrook);
@@ -31,7 +26,7 @@ HRESULT CQuillbrookModule::UpdateRegistryAppId(BOOL doRegister) noexcept
 {
     const GuidText appId(APPID_Quillbrook);
     const RegMapEntry replacements[] = {{L"APPID", appId.text}, {nullptr, nullptr}};
-    return _AtlModule.UpdateRegistryFromResource(IDR_APPID, doRegister, replacements);
+    return g_module.UpdateRegistryFromResource(IDR_APPID, doRegister, replacements);
 }
 
 HRESULT CQuillbrookModule::DllInstall(BOOL install, LPCWSTR commandLine) noexcept

@@ -1,7 +1,7 @@
 #include "tags/vorbis_comment.h"
 
 #include "com/atl_exception.h"
-#include "tags/bindings.h"
+#include "tags/field_keys.h"
 #include "tags/utf8.h"
 
 #include <cctype>

@@ -1,7 +1,7 @@
 // Reading the Vorbis comments of a VORBIS_COMMENT block into a tag map.
 #pragma once
 
-#include "handler/key_list.h"
+#include "propkeys/key_list.h"
 #include "tags/tag_map.h"
 
 #include <FLAC/metadata.h>

@@ -4,7 +4,8 @@
 #pragma once
 
 #include "com/co_class.h"
-#include "server/identifiers.h"
+#include "resources/identifiers.h"
+#include "resources/resource_ids.h"
 #include "thumbnail/photo_thumbnail_clsid.h"
 
 #include <FLAC/metadata.h>
@@ -19,7 +20,7 @@ public:
     COM_INTERFACE_ENTRY(IThumbnailProvider)
     END_COM_MAP()
 
-    DECLARE_REGISTRY_RESOURCEID(103)
+    DECLARE_REGISTRY_RESOURCEID(IDR_THUMBNAILPROVIDER)
 
     CThumbnailProvider() = default;
     CThumbnailProvider(const CThumbnailProvider&) = delete;

@@ -166,7 +166,7 @@ register)
     # Without --dll the program finds the classes by CLSID, and registers the
     # quillbrook.dll beside it.
     host() { wine "$build/quillbrook-cli.exe" "$@"; }
-    clsid=$(grep -B1 ' CLSID_PropertyHandler =' "$root/server/identifiers.h" | grep -o '{[0-9A-F-]*}')
+    clsid=$(grep -B1 ' CLSID_PropertyHandler =' "$root/resources/identifiers.h" | grep -o '{[0-9A-F-]*}')
     machine="HKLM\\Software\\Classes\\CLSID\\$clsid\\InprocServer32"
     user="HKCU\\Software\\Classes\\CLSID\\$clsid\\InprocServer32"
     if out=$(host show "$fixtures/tagged.flac" 2>&1); then fail "unregistered classes were found"; fi

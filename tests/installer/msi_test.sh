@@ -83,7 +83,7 @@ cp "$build/quillbrook.dll" "$work/quillbrook.dll"
 wine regsvr32 /s "Z:$work/quillbrook.dll" || fail "regsvr32 failed"
 snapshot selfregistered
 
-python3 - "$work" "Z:$work/quillbrook.dll" "$root/server/identifiers.h" <<'PY'
+python3 - "$work" "Z:$work/quillbrook.dll" "$root/resources/identifiers.h" <<'PY'
 import json, re, sys
 work, selfPath, identifiers = sys.argv[1:]
 selfPath = selfPath.replace("/", "\\")

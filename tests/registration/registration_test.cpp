@@ -2,7 +2,7 @@
 // registry: they run one at a time in a Wine prefix of their own.
 #include "com/registration.h"
 #include "com/script_replacement.h"
-#include "server/identifiers.h"
+#include "resources/identifiers.h"
 #include "tests/support/com_helpers.h"
 #include "tests/support/loaded_server.h"
 #include "tests/support/module_exports.h"

@@ -4,7 +4,7 @@
 // every step the file must hold what the last successful Commit wrote or, when
 // this Commit succeeded, exactly the edits made so far; the handler keeps
 // every edit pending until a Commit succeeds.
-#include "tags/bindings.h"
+#include "handler/property_bindings.h"
 #include "tests/robustness/case_monitor.h"
 #include "tests/robustness/exercise.h"
 #include "tests/robustness/figures.h"

@@ -1,6 +1,6 @@
 #include "tests/robustness/exercise.h"
 
-#include "tags/bindings.h"
+#include "handler/property_bindings.h"
 #include "tests/support/flac_layout.h"
 #include "tests/support/memory_stream.h"
 #include "tests/support/property_values.h"

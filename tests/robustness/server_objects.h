@@ -2,7 +2,7 @@
 // shell makes them.
 #pragma once
 
-#include "server/identifiers.h"
+#include "resources/identifiers.h"
 #include "tests/support/com_helpers.h"
 #include "tests/support/loaded_server.h"
 

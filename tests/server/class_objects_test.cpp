@@ -1,6 +1,6 @@
 // The module's class objects and lock count, through the exports of the
 // built DLL.
-#include "server/identifiers.h"
+#include "resources/identifiers.h"
 #include "tests/support/com_helpers.h"
 #include "tests/support/loaded_server.h"
 

@@ -1,6 +1,6 @@
 // The registry scripts, type library and version information held in the
 // built DLL's resources.
-#include "server/identifiers.h"
+#include "resources/identifiers.h"
 #include "tests/support/com_helpers.h"
 #include "tests/support/registry_snapshot.h"
 #include "tests/support/test_files.h"

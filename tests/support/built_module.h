@@ -2,7 +2,7 @@
 // loads it, with property handlers opened on files through its class object.
 #pragma once
 
-#include "server/identifiers.h"
+#include "resources/identifiers.h"
 #include "tests/support/com_helpers.h"
 #include "tests/support/module_exports.h"
 #include "tests/support/test_files.h"

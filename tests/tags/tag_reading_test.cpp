@@ -1,6 +1,7 @@
 // Reading tag properties through IPropertyStore: the three value shapes, the
 // album-artist fallback, number parsing and the keys a file lists.
-#include "tags/bindings.h"
+#include "handler/property_bindings.h"
+#include "tags/field_keys.h"
 #include "tags/parse_uint32.h"
 #include "tests/support/handler_helpers.h"
 #include "tests/support/property_values.h"

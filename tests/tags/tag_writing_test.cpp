@@ -1,7 +1,7 @@
 // Writing tag properties through IPropertyStore::SetValue: every accepted
 // value type, removal, the album-artist names, null pointers, and the key
 // list staying as the file gave it.
-#include "tags/bindings.h"
+#include "handler/property_bindings.h"
 #include "tests/support/handler_helpers.h"
 #include "tests/support/property_values.h"
 #include "tests/support/test_files.h"

@@ -1,7 +1,7 @@
 // Parsing Vorbis comments into the tag map: name folding, multi-values,
 // skipped comments, listed keys, and the UTF-8 to UTF-16 conversion.
 #include "com/atl_exception.h"
-#include "tags/bindings.h"
+#include "tags/field_keys.h"
 #include "tags/utf8.h"
 #include "tags/vorbis_comment.h"
 

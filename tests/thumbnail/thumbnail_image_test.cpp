@@ -1,7 +1,7 @@
 // Thumbnails made by the stand-in photo thumbnail provider registered in the
 // run's prefix: pictures encoded at test time, and covers that metaflac
 // attached to files of the reference encoder, read through the built module.
-#include "server/identifiers.h"
+#include "resources/identifiers.h"
 #include "tests/support/module_exports.h"
 #include "tests/support/test_files.h"
 #include "tests/thumbnail/image_helpers.h"

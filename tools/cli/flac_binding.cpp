@@ -1,6 +1,6 @@
 #include "tools/cli/flac_binding.h"
 
-#include "server/identifiers.h"
+#include "resources/identifiers.h"
 #include "tools/cli/details_layout.h"
 #include "tools/cli/registry_value.h"
 

@@ -1,6 +1,6 @@
 // quillbrook-cli: shows and edits the properties of FLAC files and writes
 // their thumbnails, through quillbrook.dll's COM classes as Explorer uses them.
-#include "server/identifiers.h"
+#include "resources/identifiers.h"
 #include "tools/cli/class_source.h"
 #include "tools/cli/flac_binding.h"
 #include "tools/cli/registry_value.h"

@@ -1,4 +1,4 @@
-#include "handler/key_list.h"
+#include "propkeys/key_list.h"
 
 #include <algorithm>
 

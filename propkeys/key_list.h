@@ -1,7 +1,7 @@
 // The keys a file offers: sorted in key order, each at most once.
 #pragma once
 
-#include "handler/key_order.h"
+#include "propkeys/key_order.h"
 
 #include <cstddef>
 #include <utility>
