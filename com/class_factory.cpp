@@ -47,7 +47,7 @@ HRESULT CreateClassObject(void* instanceCreator, REFIID iid, void** ppv) noexcep
         return E_POINTER;
     }
     *ppv = nullptr;
-    auto factory = new (std::nothrow) CComObjectCached<CComClassFactory>();
+    auto* factory = new (std::nothrow) CComObjectCached<CComClassFactory>();
     if (factory == nullptr) {
         return E_OUTOFMEMORY;
     }

@@ -8,7 +8,9 @@
 template <class Base> class CComObject final : public Base {
 public:
     CComObject() { CAtlModule::Current()->Lock(); }
-    virtual ~CComObject()
+    CComObject(const CComObject&) = delete;
+    CComObject& operator=(const CComObject&) = delete;
+    ~CComObject() override
     {
         this->m_dwRef = Base::DestructionRefCount;
         CAtlModule::Current()->Unlock();
@@ -29,7 +31,10 @@ public:
 
 template <class Base> class CComObjectCached final : public Base {
 public:
-    virtual ~CComObjectCached()
+    CComObjectCached() = default;
+    CComObjectCached(const CComObjectCached&) = delete;
+    CComObjectCached& operator=(const CComObjectCached&) = delete;
+    ~CComObjectCached() override
     {
         this->m_dwRef = Base::DestructionRefCount;
         this->FinalRelease();

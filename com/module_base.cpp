@@ -35,7 +35,7 @@ CAtlComModule::~CAtlComModule()
     if (!m_initialized) {
         return;
     }
-    for (auto entry = m_objectMapFirst; entry != m_objectMapLast; ++entry) {
+    for (auto* entry = m_objectMapFirst; entry != m_objectMapLast; ++entry) {
         if (entry->classObject != nullptr) {
             entry->classObject->Release();
             entry->classObject = nullptr;
@@ -86,7 +86,7 @@ CAtlModule::~CAtlModule()
 
 HRESULT CAtlModule::AddTermFunc(TermFunction function, DWORD_PTR data) noexcept
 {
-    auto node = new (std::nothrow) TermFuncNode{function, data, nullptr};
+    auto* node = new (std::nothrow) TermFuncNode{function, data, nullptr};
     if (node == nullptr) {
         return E_OUTOFMEMORY;
     }
@@ -105,7 +105,7 @@ HRESULT CAtlModule::UpdateRegistryFromResource(UINT resourceId, BOOL doRegister,
     if (FAILED(hr)) {
         return hr;
     }
-    for (auto entry = replacements; SUCCEEDED(hr) && entry != nullptr && entry->key != nullptr; ++entry) {
+    for (const auto* entry = replacements; SUCCEEDED(hr) && entry != nullptr && entry->key != nullptr; ++entry) {
         hr = AddScriptReplacement(registrar, entry->key, entry->data);
     }
     if (SUCCEEDED(hr)) {
@@ -147,7 +147,7 @@ HRESULT AtlComModuleGetClassObject(CAtlComModule& module, REFCLSID clsid, REFIID
         return E_POINTER;
     }
     *ppv = nullptr;
-    for (auto entry = module.m_objectMapFirst; entry != module.m_objectMapLast; ++entry) {
+    for (auto* entry = module.m_objectMapFirst; entry != module.m_objectMapLast; ++entry) {
         if (!IsEqualCLSID(*entry->clsid, clsid)) {
             continue;
         }
@@ -183,7 +183,7 @@ const CategoryMapEntry* CategoriesOf(const ObjectMapEntry& entry) noexcept
 
 HRESULT AtlComModuleRegisterServer(CAtlComModule& module) noexcept
 {
-    for (auto entry = module.m_objectMapFirst; entry != module.m_objectMapLast; ++entry) {
+    for (auto* entry = module.m_objectMapFirst; entry != module.m_objectMapLast; ++entry) {
         HRESULT hr = entry->updateRegistry(TRUE);
         if (SUCCEEDED(hr)) {
             hr = AtlRegisterClassCategoriesHelper(*entry->clsid, CategoriesOf(*entry), TRUE);
@@ -197,7 +197,7 @@ HRESULT AtlComModuleRegisterServer(CAtlComModule& module) noexcept
 
 HRESULT AtlComModuleCheckServerPaths(CAtlComModule& module, HINSTANCE server) noexcept
 {
-    for (auto entry = module.m_objectMapFirst; entry != module.m_objectMapLast; ++entry) {
+    for (auto* entry = module.m_objectMapFirst; entry != module.m_objectMapLast; ++entry) {
         const HRESULT hr = AtlCheckInprocServerPath(*entry->clsid, server);
         if (FAILED(hr)) {
             return hr;
@@ -208,14 +208,14 @@ HRESULT AtlComModuleCheckServerPaths(CAtlComModule& module, HINSTANCE server) no
 
 void AtlComModuleRemoveClassKeys(CAtlComModule& module) noexcept
 {
-    for (auto entry = module.m_objectMapFirst; entry != module.m_objectMapLast; ++entry) {
+    for (auto* entry = module.m_objectMapFirst; entry != module.m_objectMapLast; ++entry) {
         AtlRemoveClassKey(*entry->clsid);
     }
 }
 
 HRESULT AtlComModuleUnregisterServer(CAtlComModule& module) noexcept
 {
-    for (auto entry = module.m_objectMapFirst; entry != module.m_objectMapLast; ++entry) {
+    for (auto* entry = module.m_objectMapFirst; entry != module.m_objectMapLast; ++entry) {
         HRESULT hr = AtlRegisterClassCategoriesHelper(*entry->clsid, CategoriesOf(*entry), FALSE);
         if (SUCCEEDED(hr)) {
             hr = entry->updateRegistry(FALSE);

@@ -151,10 +151,12 @@ public:
 // records must outlive the module object.
 template <class T> class CAtlDllModuleT : public CAtlModuleT<T> {
 public:
+    CAtlDllModuleT(const CAtlDllModuleT&) = delete;
+    CAtlDllModuleT& operator=(const CAtlDllModuleT&) = delete;
     CAtlDllModuleT(CAtlComModule& comModule, CAtlBaseModule& baseModule) noexcept
         : CAtlModuleT<T>(baseModule), m_comModule(comModule)
     {
-        for (auto entry = m_comModule.m_objectMapFirst; entry != m_comModule.m_objectMapLast; ++entry) {
+        for (auto* entry = m_comModule.m_objectMapFirst; entry != m_comModule.m_objectMapLast; ++entry) {
             if (entry->objectMain != nullptr) {
                 entry->objectMain(true);
             }
@@ -162,14 +164,14 @@ public:
     }
     ~CAtlDllModuleT() override
     {
-        for (auto entry = m_comModule.m_objectMapFirst; entry != m_comModule.m_objectMapLast; ++entry) {
+        for (auto* entry = m_comModule.m_objectMapFirst; entry != m_comModule.m_objectMapLast; ++entry) {
             if (entry->objectMain != nullptr) {
                 entry->objectMain(false);
             }
         }
     }
 
-    BOOL DllMain(DWORD reason, void*) noexcept
+    BOOL DllMain(DWORD reason, void* /*reserved*/) noexcept
     {
         return reason == DLL_PROCESS_ATTACH && g_moduleInitFailed ? FALSE : TRUE;
     }

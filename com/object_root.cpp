@@ -10,7 +10,7 @@ HRESULT InternalQueryInterface(void* object, const InterfaceMapEntry* entries, R
     if (IsEqualIID(iid, IID_IUnknown)) {
         found = &entries[0];
     } else {
-        for (auto entry = entries; entry->iid != nullptr; ++entry) {
+        for (const auto* entry = entries; entry->iid != nullptr; ++entry) {
             if (IsEqualIID(iid, *entry->iid)) {
                 found = entry;
                 break;

@@ -3,6 +3,7 @@
 #include "com/module_base.h"
 #include "com/script_replacement.h"
 
+#include <cstddef>
 #include <cwchar>
 
 namespace {
@@ -49,6 +50,19 @@ HKEY ScriptClassesRoot() noexcept
     return g_perUserRegistration ? HKEY_CURRENT_USER : HKEY_CLASSES_ROOT;
 }
 
+// Appends `text` to the null-terminated `key`; false, with `key` unchanged,
+// when the result would not fit.
+template <std::size_t N> bool AppendText(wchar_t (&key)[N], const wchar_t* text) noexcept
+{
+    const std::size_t used = wcslen(key);
+    const std::size_t length = wcslen(text);
+    if (used + length >= N) {
+        return false;
+    }
+    wmemcpy(key + used, text, length + 1);
+    return true;
+}
+
 // The key of class `clsid` under ScriptClassesRoot(), followed by `below`.
 bool FormatClassKey(REFCLSID clsid, const wchar_t* below, wchar_t (&key)[96]) noexcept
 {
@@ -56,8 +70,9 @@ bool FormatClassKey(REFCLSID clsid, const wchar_t* below, wchar_t (&key)[96]) no
     if (StringFromGUID2(clsid, clsidText, ARRAYSIZE(clsidText)) == 0) {
         return false;
     }
-    return swprintf(key, ARRAYSIZE(key), L"%lsCLSID\\%ls%ls", g_perUserRegistration ? L"Software\\Classes\\" : L"",
-                    clsidText, below) > 0;
+    key[0] = L'\0';
+    return AppendText(key, g_perUserRegistration ? L"Software\\Classes\\CLSID\\" : L"CLSID\\") &&
+           AppendText(key, clsidText) && AppendText(key, below);
 }
 
 } // namespace
@@ -107,7 +122,7 @@ HRESULT AtlCreateRegistrar(IRegistrar** registrar) noexcept
 }
 
 HRESULT AtlUpdateRegistryFromResource(HINSTANCE module, UINT resourceId, BOOL doRegister,
-                                       IRegistrar* registrar) noexcept
+                                      IRegistrar* registrar) noexcept
 {
     wchar_t path[MAX_PATH];
     HRESULT hr = AtlGetModulePath(module, path);
@@ -164,7 +179,7 @@ HRESULT AtlRegisterClassCategoriesHelper(REFCLSID clsid, const CategoryMapEntry*
     ICatRegister* catRegister = nullptr;
     HRESULT hr = CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER, IID_ICatRegister,
                                   reinterpret_cast<void**>(&catRegister));
-    for (auto entry = categories; SUCCEEDED(hr) && entry->type != CategoryMapEntry::End; ++entry) {
+    for (const auto* entry = categories; SUCCEEDED(hr) && entry->type != CategoryMapEntry::End; ++entry) {
         CATID catid = *entry->catid;
         const bool implemented = entry->type == CategoryMapEntry::Implemented;
         if (doRegister) {

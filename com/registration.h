@@ -36,7 +36,7 @@ HRESULT AtlCreateRegistrar(IRegistrar** registrar) noexcept;
 // Runs the "REGISTRY" resource `resourceId` of `module` through `registrar`,
 // adding the replacement "MODULE" (the module's file path).
 HRESULT AtlUpdateRegistryFromResource(HINSTANCE module, UINT resourceId, BOOL doRegister,
-                                       IRegistrar* registrar) noexcept;
+                                      IRegistrar* registrar) noexcept;
 
 // Checks where class `clsid` was registered: the default value of its
 // InprocServer32 key, in the classes the registration wrote (the current

@@ -92,7 +92,7 @@ bool BufferedStream::InReadBuffer(ULONGLONG position) const noexcept
 bool BufferedStream::FillReadBuffer(ULONG wanted, ULONG& read) noexcept
 {
     const ULONG length = static_cast<ULONG>(
-        std::min<ULONGLONG>(wanted < m_readAhead ? m_readAhead : ULONGLONG{wanted} + m_readAhead, 0xFFFFFFFFu));
+        std::min<ULONGLONG>(wanted < m_readAhead ? m_readAhead : ULONGLONG{wanted} + m_readAhead, 0xFFFFFFFFU));
     try {
         m_readBuffer.resize(length);
     } catch (const std::bad_alloc&) {
@@ -111,7 +111,7 @@ size_t BufferedStream::Read(void* buffer, size_t size, size_t count) noexcept
     if (!ByteCount(size, count, wanted) || !Flush()) {
         return 0;
     }
-    auto out = static_cast<std::uint8_t*>(buffer);
+    auto* out = static_cast<std::uint8_t*>(buffer);
     ULONG done = 0;
     while (done < wanted) {
         if (InReadBuffer(m_position)) {
@@ -147,7 +147,7 @@ size_t BufferedStream::Write(const void* buffer, size_t size, size_t count) noex
     if ((!contiguous || m_writeBuffer.size() + ULONGLONG{length} > m_gatherLimit) && !Flush()) {
         return 0;
     }
-    const auto bytes = static_cast<const std::uint8_t*>(buffer);
+    const auto* const bytes = static_cast<const std::uint8_t*>(buffer);
     if (length >= m_gatherLimit) {
         if (!MoveStreamTo(m_position) || !WriteStream(bytes, length)) {
             return 0;

@@ -20,13 +20,14 @@ public:
     // without a bound when metadata is overwritten in place (one write).
     static constexpr ULONG kMetadataBlock = 64 * 1024;
     static constexpr ULONG kLargeBlock = 1024 * 1024;
-    static constexpr ULONG kWholeWrite = 0xFFFFFFFFu;
+    static constexpr ULONG kWholeWrite = 0xFFFFFFFFU;
 
     // `stream` stays the caller's and must outlive this object. Pending
     // writes must be flushed before it goes.
     BufferedStream(IStream* stream, ULONG readAhead, ULONG gatherLimit = kLargeBlock) noexcept;
     BufferedStream(const BufferedStream&) = delete;
     BufferedStream& operator=(const BufferedStream&) = delete;
+    ~BufferedStream() = default;
 
     // What the caller already knows from a call of its own: the stream's size,
     // and where the stream itself stands.

@@ -25,14 +25,14 @@ bool SeekTo(IStream* stream, LONGLONG offset, DWORD origin, ULONGLONG* position)
 
 } // namespace
 
-bool ByteCount(size_t size, size_t nmemb, ULONG& count) noexcept
+bool ByteCount(size_t size, size_t nmemb, ULONG& bytes) noexcept
 {
     // Divided rather than multiplied: size_t is 32 bits on x86, where the
     // product itself would wrap.
-    if (nmemb != 0 && size > 0xFFFFFFFFu / nmemb) {
+    if (nmemb != 0 && size > 0xFFFFFFFFU / nmemb) {
         return false;
     }
-    count = static_cast<ULONG>(size * nmemb);
+    bytes = static_cast<ULONG>(size * nmemb);
     return true;
 }
 
@@ -69,7 +69,7 @@ size_t StreamWrite(const void* ptr, size_t size, size_t nmemb, FLAC__IOHandle ha
 
 int StreamSeek(FLAC__IOHandle handle, FLAC__int64 offset, int whence)
 {
-    DWORD origin;
+    DWORD origin = STREAM_SEEK_SET;
     switch (whence) {
     case SEEK_SET:
         origin = STREAM_SEEK_SET;

@@ -7,7 +7,7 @@
 #include <FLAC/metadata.h>
 
 // Byte count of size x nmemb, or false when it does not fit a ULONG.
-bool ByteCount(size_t size, size_t nmemb, ULONG& count) noexcept;
+bool ByteCount(size_t size, size_t nmemb, ULONG& bytes) noexcept;
 // How many whole elements of `size` bytes `transferred` bytes make; 0 for
 // elements of size 0.
 size_t WholeElements(ULONG transferred, size_t size) noexcept;

@@ -6,9 +6,9 @@
 namespace {
 
 // The largest transfer asked of the stream at once.
-constexpr ULONG kMaxCall = 1u << 30;
+constexpr ULONG kMaxCall = 1U << 30;
 // The copy's buffer: few calls, little memory.
-constexpr ULONG kCopyBlock = 1u << 20;
+constexpr ULONG kCopyBlock = 1U << 20;
 
 HRESULT SeekSet(IStream* stream, ULONGLONG offset) noexcept
 {

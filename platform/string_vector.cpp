@@ -8,7 +8,7 @@ HRESULT InitPropVariantFromStringVector(PCWSTR* strings, ULONG count, PROPVARIAN
         return E_INVALIDARG;
     }
     PropVariantInit(value);
-    auto elements = static_cast<LPWSTR*>(CoTaskMemAlloc(sizeof(LPWSTR) * (count == 0 ? 1 : count)));
+    auto* elements = static_cast<LPWSTR*>(CoTaskMemAlloc(sizeof(LPWSTR) * (count == 0 ? 1 : count)));
     if (elements == nullptr) {
         return E_OUTOFMEMORY;
     }

@@ -1,7 +1,7 @@
 // Entry points of quillbrook.dll.
 #include "server/module.h"
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
+extern "C" BOOL WINAPI DllMain(HINSTANCE /*instance*/, DWORD reason, LPVOID reserved)
 {
     return g_module.DllMain(reason, reserved);
 }
