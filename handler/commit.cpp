@@ -6,7 +6,6 @@
 // that could not be undone, every write goes through a fresh destination
 // until one has been committed.
 #include "com/atl_exception.h"
-#include "com/scoped_interface.h"
 #include "flacio/buffered_stream.h"
 #include "flacio/metadata_iterator.h"
 #include "flacio/stream_io.h"
@@ -15,6 +14,9 @@
 #include "tags/utf8.h"
 
 #include <algorithm>
+#include <wrl/client.h>
+
+using Microsoft::WRL::ComPtr;
 
 namespace {
 
@@ -189,18 +191,18 @@ HRESULT CPropertyHandler::WriteInPlace()
 
 HRESULT CPropertyHandler::WriteThroughDestination(bool fitsInPlace)
 {
-    ScopedInterface<IDestinationStreamFactory> factory;
-    m_stream->QueryInterface(IID_IDestinationStreamFactory, factory.PutVoid());
-    if (factory.Get() == nullptr) {
+    ComPtr<IDestinationStreamFactory> factory;
+    m_stream->QueryInterface(IID_IDestinationStreamFactory, &factory);
+    if (!factory) {
         return E_NOINTERFACE;
     }
-    ScopedInterface<IStream> destination;
+    ComPtr<IStream> destination;
     HRESULT hr = factory->GetDestinationStream(&destination);
     if (FAILED(hr)) {
         return hr;
     }
     bool chainRewritten = false;
-    hr = destination.Get() != nullptr ? WriteDestination(destination.Get(), fitsInPlace, chainRewritten) : E_UNEXPECTED;
+    hr = destination ? WriteDestination(destination.Get(), fitsInPlace, chainRewritten) : E_UNEXPECTED;
     // The copy is finished: let go of it before the commit that puts it in
     // the file's place, so that nothing of ours keeps it open.
     destination.Reset();
