@@ -96,7 +96,7 @@ HRESULT CPropertyHandler::BuildVorbisComment(FLAC__StreamMetadata& block,
 
 HRESULT CPropertyHandler::RebuildVorbisComment(const std::vector<std::string>& entries)
 {
-    MetadataIterator iterator = NewChainIterator(m_chain);
+    MetadataIterator iterator = NewChainIterator(m_file.Chain());
     if (!iterator) {
         return E_OUTOFMEMORY;
     }
@@ -123,7 +123,7 @@ HRESULT CPropertyHandler::RebuildVorbisComment(const std::vector<std::string>& e
     }
     const HRESULT hr = BuildVorbisComment(*vorbisComment, entries);
     if (SUCCEEDED(hr)) {
-        FLAC__metadata_chain_sort_padding(m_chain);
+        FLAC__metadata_chain_sort_padding(m_file.Chain());
     }
     return hr;
 }
@@ -133,7 +133,7 @@ STDMETHODIMP CPropertyHandler::Commit()
     if (!m_changed) {
         return S_OK;
     }
-    if (m_stream == nullptr) {
+    if (m_file.Stream() == nullptr) {
         // Nothing was read, so there is nothing safe to write into.
         return E_UNEXPECTED;
     }
@@ -151,7 +151,7 @@ STDMETHODIMP CPropertyHandler::Commit()
         if (FAILED(hr)) {
             return hr;
         }
-        const bool fitsInPlace = !FLAC__metadata_chain_check_if_tempfile_needed(m_chain, /*use_padding=*/true);
+        const bool fitsInPlace = !FLAC__metadata_chain_check_if_tempfile_needed(m_file.Chain(), /*use_padding=*/true);
         hr = fitsInPlace && !m_destinationOnly ? WriteInPlace() : WriteThroughDestination(fitsInPlace);
         if (FAILED(hr)) {
             return hr;
@@ -167,21 +167,21 @@ HRESULT CPropertyHandler::WriteInPlace()
     // it, would leave the file half old and half new: keep what is
     // overwritten, to put it back.
     std::vector<std::uint8_t> previous;
-    HRESULT hr = ReadRange(m_stream, m_metadataOffset, m_metadataBytes, previous);
+    HRESULT hr = ReadRange(m_file.Stream(), m_metadataOffset, m_metadataBytes, previous);
     if (FAILED(hr)) {
         return hr;
     }
-    BufferedStream io(m_stream, BufferedStream::kMetadataBlock, BufferedStream::kWholeWrite);
+    BufferedStream io(m_file.Stream(), BufferedStream::kMetadataBlock, BufferedStream::kWholeWrite);
     io.KnowSize(m_nonMetadataBytes + m_metadataBytes);
-    if (!FLAC__metadata_chain_write_with_callbacks(m_chain, true, io.Handle(), BufferedIOCallbacks)) {
-        hr = TakeChainStatus(m_chain);
+    if (!FLAC__metadata_chain_write_with_callbacks(m_file.Chain(), true, io.Handle(), BufferedIOCallbacks)) {
+        hr = TakeChainStatus(m_file.Chain());
         io.Flush();
     } else if (!io.Flush()) {
         hr = E_FAIL; // a write that failed, as libFLAC reports one
     } else {
-        hr = m_stream->Commit(STGC_DEFAULT);
+        hr = m_file.Stream()->Commit(STGC_DEFAULT);
     }
-    if (FAILED(hr) && FAILED(WriteRange(m_stream, m_metadataOffset, previous))) {
+    if (FAILED(hr) && FAILED(WriteRange(m_file.Stream(), m_metadataOffset, previous))) {
         // The file may hold part of the new metadata; a complete copy written
         // from the chain mends it, nothing written in place can be trusted to.
         m_destinationOnly = true;
@@ -192,7 +192,7 @@ HRESULT CPropertyHandler::WriteInPlace()
 HRESULT CPropertyHandler::WriteThroughDestination(bool fitsInPlace)
 {
     ComPtr<IDestinationStreamFactory> factory;
-    m_stream->QueryInterface(IID_IDestinationStreamFactory, &factory);
+    m_file.Stream()->QueryInterface(IID_IDestinationStreamFactory, &factory);
     if (!factory) {
         return E_NOINTERFACE;
     }
@@ -208,14 +208,14 @@ HRESULT CPropertyHandler::WriteThroughDestination(bool fitsInPlace)
     destination.Reset();
     factory.Reset();
     if (SUCCEEDED(hr)) {
-        hr = m_stream->Commit(STGC_DEFAULT);
+        hr = m_file.Stream()->Commit(STGC_DEFAULT);
     }
     if (FAILED(hr)) {
         // The destination stays pending on the file stream, whose next Commit
         // would put it, unfinished or unwanted, in the file's place. Drop it;
         // and since that may have failed too, write only through fresh
         // destinations from now on.
-        m_stream->Revert();
+        m_file.Stream()->Revert();
         m_destinationOnly = true;
         if (chainRewritten) {
             // libFLAC now takes the copy for the file; it is not.
@@ -224,7 +224,7 @@ HRESULT CPropertyHandler::WriteThroughDestination(bool fitsInPlace)
         return hr;
     }
     m_destinationOnly = false;
-    m_metadataBytes = ChainMetadataBytes(m_chain);
+    m_metadataBytes = ChainMetadataBytes(m_file.Chain());
     return S_OK;
 }
 
@@ -234,24 +234,24 @@ HRESULT CPropertyHandler::WriteDestination(IStream* destination, bool fitsInPlac
     if (fitsInPlace) {
         // libFLAC writes metadata that fits only over the file it came from:
         // copy the file, then write the metadata into the copy.
-        const HRESULT hr = CopyWholeStream(m_stream, destination);
+        const HRESULT hr = CopyWholeStream(m_file.Stream(), destination);
         if (FAILED(hr)) {
             return hr;
         }
         target.KnowSize(m_nonMetadataBytes + m_metadataBytes);
-        if (!FLAC__metadata_chain_write_with_callbacks(m_chain, true, target.Handle(), BufferedIOCallbacks)) {
+        if (!FLAC__metadata_chain_write_with_callbacks(m_file.Chain(), true, target.Handle(), BufferedIOCallbacks)) {
             target.Flush();
-            return TakeChainStatus(m_chain);
+            return TakeChainStatus(m_file.Chain());
         }
     } else {
         // The audio is read and written a large block at a time.
-        BufferedStream source(m_stream, BufferedStream::kLargeBlock);
+        BufferedStream source(m_file.Stream(), BufferedStream::kLargeBlock);
         source.KnowSize(m_nonMetadataBytes + m_metadataBytes);
         chainRewritten = FLAC__metadata_chain_write_with_callbacks_and_tempfile(
-            m_chain, true, source.Handle(), BufferedIOCallbacks, target.Handle(), BufferedIOCallbacks);
+            m_file.Chain(), true, source.Handle(), BufferedIOCallbacks, target.Handle(), BufferedIOCallbacks);
         if (!chainRewritten) {
             target.Flush();
-            return TakeChainStatus(m_chain);
+            return TakeChainStatus(m_file.Chain());
         }
     }
     if (!target.Flush()) {
@@ -261,7 +261,7 @@ HRESULT CPropertyHandler::WriteDestination(IStream* destination, bool fitsInPlac
     // stream that fails while answering can end the copy early without an
     // error. The copy must hold everything that is not metadata, or it does
     // not replace the file.
-    const ULONGLONG metadataBytes = ChainMetadataBytes(m_chain);
+    const ULONGLONG metadataBytes = ChainMetadataBytes(m_file.Chain());
     if (metadataBytes == 0) {
         return E_OUTOFMEMORY;
     }
@@ -276,11 +276,12 @@ HRESULT CPropertyHandler::WriteDestination(IStream* destination, bool fitsInPlac
 
 HRESULT CPropertyHandler::ReadChainAgain() noexcept
 {
-    BufferedStream io(m_stream, BufferedStream::kMetadataBlock);
-    m_chainStale = !FLAC__metadata_chain_read_with_callbacks(m_chain, io.Handle(), BufferedIOCallbacks);
+    BufferedStream io(m_file.Stream(), BufferedStream::kMetadataBlock);
+    const HRESULT hr = m_file.Read(io);
+    m_chainStale = FAILED(hr);
     if (m_chainStale) {
-        return TakeChainStatus(m_chain);
+        return hr;
     }
-    m_metadataBytes = ChainMetadataBytes(m_chain);
+    m_metadataBytes = ChainMetadataBytes(m_file.Chain());
     return S_OK;
 }

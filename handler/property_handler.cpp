@@ -5,7 +5,6 @@
 #include "flacio/block_length.h"
 #include "flacio/buffered_stream.h"
 #include "flacio/metadata_iterator.h"
-#include "flacio/stream_io.h"
 #include "tags/bindings.h"
 #include "tags/vorbis_comment.h"
 
@@ -15,31 +14,16 @@ CPropertyHandler::~CPropertyHandler()
 {
     m_tags.clear();
     m_keys = KeyList();
-    if (m_chain != nullptr) {
-        FLAC__metadata_chain_delete(m_chain);
-        m_chain = nullptr;
-    }
-    if (m_stream != nullptr) {
-        m_stream->Release();
-        m_stream = nullptr;
-    }
 }
 
 HRESULT CPropertyHandler::FinalConstruct() noexcept
 {
-    m_chain = FLAC__metadata_chain_new();
-    return m_chain != nullptr ? S_OK : E_OUTOFMEMORY;
+    return m_file.Create();
 }
 
 STDMETHODIMP CPropertyHandler::Initialize(IStream* stream, DWORD /*mode*/)
 {
-    if (stream == nullptr) {
-        return E_INVALIDARG;
-    }
-    if (m_stream != nullptr) {
-        return E_FAIL;
-    }
-    return GuardHResult([&]() -> HRESULT {
+    return m_file.Initialize(stream, [&]() -> HRESULT {
         LARGE_INTEGER zero{};
         ULARGE_INTEGER size{};
         HRESULT hr = stream->Seek(zero, STREAM_SEEK_END, &size);
@@ -49,8 +33,9 @@ STDMETHODIMP CPropertyHandler::Initialize(IStream* stream, DWORD /*mode*/)
         BufferedStream io(stream, BufferedStream::kMetadataBlock);
         io.KnowSize(size.QuadPart);
         io.KnowStreamPosition(size.QuadPart);
-        if (!FLAC__metadata_chain_read_with_callbacks(m_chain, io.Handle(), BufferedIOCallbacks)) {
-            return TakeChainStatus(m_chain);
+        hr = m_file.Read(io);
+        if (FAILED(hr)) {
+            return hr;
         }
         // libFLAC reads every block but PADDING, which it seeks over, so a
         // stream cut inside its padding reads as whole; the read ends after
@@ -61,7 +46,7 @@ STDMETHODIMP CPropertyHandler::Initialize(IStream* stream, DWORD /*mode*/)
         if (metadataEnd > size.QuadPart) {
             return E_FAIL;
         }
-        MetadataIterator iterator = NewChainIterator(m_chain);
+        MetadataIterator iterator = NewChainIterator(m_file.Chain());
         if (!iterator) {
             return E_OUTOFMEMORY;
         }
@@ -102,8 +87,6 @@ STDMETHODIMP CPropertyHandler::Initialize(IStream* stream, DWORD /*mode*/)
             }
         }
 
-        stream->AddRef();
-        m_stream = stream;
         m_keys.Swap(keys);
         m_tags.swap(tags);
         m_changed = false;

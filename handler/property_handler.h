@@ -4,6 +4,7 @@
 #pragma once
 
 #include "com/co_class.h"
+#include "flacio/stream_chain.h"
 #include "handler/key_list.h"
 #include "server/identifiers.h"
 #include "tags/field_names.h"
@@ -123,8 +124,7 @@ private:
     friend HRESULT ReadStreamInfo(CPropertyHandler& handler, const FLAC__StreamMetadata& streamInfo,
                                   ULONGLONG audioBytes, KeyList& keys) noexcept;
 
-    IStream* m_stream = nullptr;
-    FLAC__Metadata_Chain* m_chain = nullptr;
+    StreamChain m_file;
     KeyList m_keys;
     bool m_changed = false;
     ULONG m_channels = 0;
