@@ -133,6 +133,24 @@ STDMETHODIMP CPropertyHandler::Commit()
     if (!m_changed) {
         return S_OK;
     }
+    const HRESULT writable = CheckWritable();
+    if (FAILED(writable)) {
+        return writable;
+    }
+    return GuardHResult([&]() -> HRESULT {
+        HRESULT hr = PutTagsIntoChain();
+        if (SUCCEEDED(hr)) {
+            hr = WriteChain();
+        }
+        if (SUCCEEDED(hr)) {
+            m_changed = false;
+        }
+        return hr;
+    });
+}
+
+HRESULT CPropertyHandler::CheckWritable() const noexcept
+{
     if (m_file.Stream() == nullptr) {
         // Nothing was read, so there is nothing safe to write into.
         return E_UNEXPECTED;
@@ -142,23 +160,22 @@ STDMETHODIMP CPropertyHandler::Commit()
         // what their headers say, and overwrite or drop audio bytes.
         return E_FAIL;
     }
-    return GuardHResult([&]() -> HRESULT {
-        HRESULT hr = m_chainStale ? ReadChainAgain() : S_OK;
-        if (FAILED(hr)) {
-            return hr;
-        }
-        hr = RebuildVorbisComment(CommentEntries());
-        if (FAILED(hr)) {
-            return hr;
-        }
-        const bool fitsInPlace = !FLAC__metadata_chain_check_if_tempfile_needed(m_file.Chain(), /*use_padding=*/true);
-        hr = fitsInPlace && !m_destinationOnly ? WriteInPlace() : WriteThroughDestination(fitsInPlace);
-        if (FAILED(hr)) {
-            return hr;
-        }
-        m_changed = false;
-        return S_OK;
-    });
+    return S_OK;
+}
+
+HRESULT CPropertyHandler::PutTagsIntoChain()
+{
+    const HRESULT hr = m_chainStale ? ReadChainAgain() : S_OK;
+    if (FAILED(hr)) {
+        return hr;
+    }
+    return RebuildVorbisComment(CommentEntries());
+}
+
+HRESULT CPropertyHandler::WriteChain()
+{
+    const bool fitsInPlace = !FLAC__metadata_chain_check_if_tempfile_needed(m_file.Chain(), /*use_padding=*/true);
+    return fitsInPlace && !m_destinationOnly ? WriteInPlace() : WriteThroughDestination(fitsInPlace);
 }
 
 HRESULT CPropertyHandler::WriteInPlace()
@@ -191,41 +208,47 @@ HRESULT CPropertyHandler::WriteInPlace()
 
 HRESULT CPropertyHandler::WriteThroughDestination(bool fitsInPlace)
 {
+    bool chainRewritten = false;
+    HRESULT hr = WriteNewDestination(fitsInPlace, chainRewritten);
+    if (SUCCEEDED(hr)) {
+        hr = m_file.Stream()->Commit(STGC_DEFAULT);
+    }
+    if (FAILED(hr)) {
+        DropDestination(chainRewritten);
+        return hr;
+    }
+    m_destinationOnly = false;
+    m_metadataBytes = ChainMetadataBytes(m_file.Chain());
+    return S_OK;
+}
+
+HRESULT CPropertyHandler::WriteNewDestination(bool fitsInPlace, bool& chainRewritten)
+{
     ComPtr<IDestinationStreamFactory> factory;
     m_file.Stream()->QueryInterface(IID_IDestinationStreamFactory, &factory);
     if (!factory) {
         return E_NOINTERFACE;
     }
     ComPtr<IStream> destination;
-    HRESULT hr = factory->GetDestinationStream(&destination);
+    const HRESULT hr = factory->GetDestinationStream(&destination);
     if (FAILED(hr)) {
         return hr;
     }
-    bool chainRewritten = false;
-    hr = destination ? WriteDestination(destination.Get(), fitsInPlace, chainRewritten) : E_UNEXPECTED;
-    // The copy is finished: let go of it before the commit that puts it in
-    // the file's place, so that nothing of ours keeps it open.
-    destination.Reset();
-    factory.Reset();
-    if (SUCCEEDED(hr)) {
-        hr = m_file.Stream()->Commit(STGC_DEFAULT);
+    return destination ? WriteDestination(destination.Get(), fitsInPlace, chainRewritten) : E_UNEXPECTED;
+}
+
+void CPropertyHandler::DropDestination(bool chainRewritten) noexcept
+{
+    // The destination stays pending on the file stream, whose next Commit
+    // would put it, unfinished or unwanted, in the file's place. Drop it;
+    // and since that may have failed too, write only through fresh
+    // destinations from now on.
+    m_file.Stream()->Revert();
+    m_destinationOnly = true;
+    if (chainRewritten) {
+        // libFLAC now takes the copy for the file; it is not.
+        ReadChainAgain();
     }
-    if (FAILED(hr)) {
-        // The destination stays pending on the file stream, whose next Commit
-        // would put it, unfinished or unwanted, in the file's place. Drop it;
-        // and since that may have failed too, write only through fresh
-        // destinations from now on.
-        m_file.Stream()->Revert();
-        m_destinationOnly = true;
-        if (chainRewritten) {
-            // libFLAC now takes the copy for the file; it is not.
-            ReadChainAgain();
-        }
-        return hr;
-    }
-    m_destinationOnly = false;
-    m_metadataBytes = ChainMetadataBytes(m_file.Chain());
-    return S_OK;
 }
 
 HRESULT CPropertyHandler::WriteDestination(IStream* destination, bool fitsInPlace, bool& chainRewritten)
