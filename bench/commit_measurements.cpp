@@ -8,11 +8,11 @@ namespace {
 // A handler initialised with `stream`, ready for SetValue and Commit.
 HRESULT OpenStore(const ClassSource& source, IStream* stream, ComPtr<IPropertyStore>& store)
 {
-    HRESULT hr = source.Create(CLSID_PropertyHandler, IID_IPropertyStore, store.PutVoid());
+    HRESULT hr = source.Create(CLSID_PropertyHandler, IID_IPropertyStore, &store);
     if (FAILED(hr)) {
         return hr;
     }
-    ComPtr<IInitializeWithStream> initialize = store.As<IInitializeWithStream>();
+    ComPtr<IInitializeWithStream> initialize = As<IInitializeWithStream>(store);
     return initialize ? initialize->Initialize(stream, STGM_READWRITE) : E_NOINTERFACE;
 }
 
@@ -32,14 +32,12 @@ HRESULT OpenSafeSave(const CorpusFile& file, const std::wstring& scratch, Stream
     if (!CopyFileW(file.path.c_str(), scratch.c_str(), FALSE)) {
         return HRESULT_FROM_WIN32(GetLastError());
     }
-    SafeSaveStream* safeSave = nullptr;
+    ComPtr<SafeSaveStream> safeSave;
     const HRESULT hr = SafeSaveStream::Open(scratch, &safeSave);
     if (FAILED(hr)) {
         return hr;
     }
-    stream = ComPtr<IStream>::Adopt(
-        CountingStream::Create(static_cast<IStream*>(safeSave), sourceCounts, &destinationCounts, delayMicros));
-    safeSave->Release();
+    stream = CountingStream::Create(safeSave.Get(), sourceCounts, &destinationCounts, delayMicros);
     return stream ? S_OK : E_OUTOFMEMORY;
 }
 
@@ -52,11 +50,11 @@ HRESULT MeasureInPlaceCommit(const ClassSource& source, const CorpusFile& file, 
         return HRESULT_FROM_WIN32(GetLastError());
     }
     ComPtr<IStream> fileStream;
-    HRESULT hr = OpenFileStream(scratch, STGM_READWRITE | STGM_SHARE_DENY_WRITE, FALSE, fileStream.Put());
+    HRESULT hr = OpenFileStream(scratch, STGM_READWRITE | STGM_SHARE_DENY_WRITE, FALSE, &fileStream);
     if (FAILED(hr)) {
         return hr;
     }
-    ComPtr<IStream> stream = ComPtr<IStream>::Adopt(CountingStream::Create(fileStream.Get(), counts));
+    ComPtr<IStream> stream = CountingStream::Create(fileStream.Get(), counts);
     ComPtr<IPropertyStore> store;
     hr = OpenStore(source, stream.Get(), store);
     if (SUCCEEDED(hr)) {
@@ -111,8 +109,8 @@ HRESULT MeasureCopy(const CorpusFile& file, const std::wstring& scratch, std::ve
     }
     const Stopwatch clock;
     ComPtr<IStream> destination;
-    ComPtr<IDestinationStreamFactory> factory = stream.As<IDestinationStreamFactory>();
-    hr = factory ? factory->GetDestinationStream(destination.Put()) : E_NOINTERFACE;
+    ComPtr<IDestinationStreamFactory> factory = As<IDestinationStreamFactory>(stream);
+    hr = factory ? factory->GetDestinationStream(&destination) : E_NOINTERFACE;
     ULONGLONG copied = 0;
     while (SUCCEEDED(hr)) {
         ULONG read = 0;

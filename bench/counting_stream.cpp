@@ -2,6 +2,8 @@
 
 #include <new>
 
+using Microsoft::WRL::ComPtr;
+
 void WaitMicros(double micros)
 {
     const Stopwatch clock;
@@ -10,17 +12,16 @@ void WaitMicros(double micros)
     }
 }
 
-CountingStream* CountingStream::Create(IStream* inner, StreamCounts& counts, StreamCounts* destinationCounts,
-                                       double delayMicros)
+ComPtr<CountingStream> CountingStream::Create(IStream* inner, StreamCounts& counts, StreamCounts* destinationCounts,
+                                              double delayMicros)
 {
-    return new (std::nothrow) CountingStream(inner, counts, destinationCounts, delayMicros);
+    return ComPtr<CountingStream>(new (std::nothrow) CountingStream(inner, counts, destinationCounts, delayMicros));
 }
 
 CountingStream::CountingStream(IStream* inner, StreamCounts& counts, StreamCounts* destinationCounts,
                                double delayMicros)
     : m_inner(inner), m_counts(counts), m_destinationCounts(destinationCounts), m_delayMicros(delayMicros)
 {
-    m_inner->AddRef();
 }
 
 void CountingStream::Delay() const
@@ -30,45 +31,10 @@ void CountingStream::Delay() const
     }
 }
 
-CountingStream::~CountingStream()
+bool CountingStream::Offers(REFIID iid) const noexcept
 {
-    m_inner->Release();
-}
-
-STDMETHODIMP CountingStream::QueryInterface(REFIID iid, void** ppv)
-{
-    if (ppv == nullptr) {
-        return E_POINTER;
-    }
-    *ppv = nullptr;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ISequentialStream) || IsEqualIID(iid, IID_IStream)) {
-        *ppv = static_cast<IStream*>(this);
-    } else if (IsEqualIID(iid, IID_IDestinationStreamFactory)) {
-        IDestinationStreamFactory* factory = nullptr;
-        if (FAILED(m_inner->QueryInterface(IID_IDestinationStreamFactory, reinterpret_cast<void**>(&factory)))) {
-            return E_NOINTERFACE;
-        }
-        factory->Release();
-        *ppv = static_cast<IDestinationStreamFactory*>(this);
-    } else {
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
-STDMETHODIMP_(ULONG) CountingStream::AddRef()
-{
-    return static_cast<ULONG>(++m_refs);
-}
-
-STDMETHODIMP_(ULONG) CountingStream::Release()
-{
-    const LONG count = --m_refs;
-    if (count == 0) {
-        delete this;
-    }
-    return static_cast<ULONG>(count);
+    ComPtr<IDestinationStreamFactory> factory;
+    return !IsEqualIID(iid, IID_IDestinationStreamFactory) || SUCCEEDED(m_inner.As(&factory));
 }
 
 STDMETHODIMP CountingStream::Read(void* buffer, ULONG count, ULONG* read)
@@ -179,22 +145,21 @@ STDMETHODIMP CountingStream::GetDestinationStream(IStream** destination)
     *destination = nullptr;
     ++m_counts.others;
     Delay();
-    IDestinationStreamFactory* factory = nullptr;
-    HRESULT hr = m_inner->QueryInterface(IID_IDestinationStreamFactory, reinterpret_cast<void**>(&factory));
+    ComPtr<IDestinationStreamFactory> factory;
+    HRESULT hr = m_inner.As(&factory);
     if (FAILED(hr)) {
         return hr;
     }
-    IStream* inner = nullptr;
+    ComPtr<IStream> inner;
     hr = factory->GetDestinationStream(&inner);
-    factory->Release();
     if (FAILED(hr)) {
         return hr;
     }
     if (m_destinationCounts == nullptr) {
-        *destination = inner;
+        *destination = inner.Detach();
         return S_OK;
     }
-    *destination = Create(inner, *m_destinationCounts, nullptr, m_delayMicros);
-    inner->Release();
+    ComPtr<CountingStream> counted = Create(inner.Get(), *m_destinationCounts, nullptr, m_delayMicros);
+    *destination = counted.Detach();
     return *destination != nullptr ? S_OK : E_OUTOFMEMORY;
 }

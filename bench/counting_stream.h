@@ -6,6 +6,9 @@
 #pragma once
 
 #include "bench/bench.h"
+#include "tools/common/unknown_object.h"
+
+#include <wrl/client.h>
 
 struct StreamCounts {
     ULONGLONG reads = 0;
@@ -27,21 +30,15 @@ struct StreamCounts {
     ULONGLONG Calls() const { return reads + writes + seeks + commits + stats + others; }
 };
 
-class CountingStream final : public IStream, public IDestinationStreamFactory {
+class CountingStream final : public UnknownObject<IStream, IDestinationStreamFactory> {
 public:
-    // A new stream with one reference over `inner` (which it holds one
-    // reference on); counts go to `counts`, destination counts to
+    // A new stream over `inner` (which it holds a reference on); counts go to `counts`, destination counts to
     // `destinationCounts` when given (a destination is passed on as it is
     // otherwise). Each call first waits `delayMicros`: a busy wait on the
     // performance counter, exact to a microsecond or so, where a Sleep would
     // round to the scheduler's tick. A counted destination waits as long.
-    static CountingStream* Create(IStream* inner, StreamCounts& counts, StreamCounts* destinationCounts = nullptr,
-                                  double delayMicros = 0);
-
-    // IUnknown
-    STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override;
-    STDMETHOD_(ULONG, AddRef)() override;
-    STDMETHOD_(ULONG, Release)() override;
+    static Microsoft::WRL::ComPtr<CountingStream>
+    Create(IStream* inner, StreamCounts& counts, StreamCounts* destinationCounts = nullptr, double delayMicros = 0);
 
     // ISequentialStream and IStream
     STDMETHOD(Read)(void* buffer, ULONG count, ULONG* read) override;
@@ -61,15 +58,14 @@ public:
 
 private:
     CountingStream(IStream* inner, StreamCounts& counts, StreamCounts* destinationCounts, double delayMicros);
-    ~CountingStream();
-    CountingStream(const CountingStream&) = delete;
-    CountingStream& operator=(const CountingStream&) = delete;
+
+    // IDestinationStreamFactory only when the inner stream offers it.
+    bool Offers(REFIID iid) const noexcept override;
 
     // Waits out the delay of one call.
     void Delay() const;
 
-    LONG m_refs = 1;
-    IStream* m_inner;
+    Microsoft::WRL::ComPtr<IStream> m_inner;
     StreamCounts& m_counts;
     StreamCounts* m_destinationCounts;
     double m_delayMicros;

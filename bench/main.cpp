@@ -379,9 +379,9 @@ int Run(const std::wstring& dll, const std::wstring& corpus, const std::wstring&
     // as a host that keeps its class objects does; what CoCreateInstance
     // adds per object is measured on its own.
     ComPtr<IClassFactory> handlerClass, thumbnailClass;
-    hr = GetClassObject(source, CLSID_PropertyHandler, handlerClass.Put());
+    hr = GetClassObject(source, CLSID_PropertyHandler, &handlerClass);
     if (SUCCEEDED(hr)) {
-        hr = GetClassObject(source, CLSID_ThumbnailProvider, thumbnailClass.Put());
+        hr = GetClassObject(source, CLSID_ThumbnailProvider, &thumbnailClass);
     }
     if (FAILED(hr)) {
         std::fprintf(stderr, "bench: no class object: 0x%08lX\n", static_cast<unsigned long>(hr));

@@ -9,13 +9,12 @@ namespace {
 HRESULT OpenReadStream(const CorpusFile& file, StreamCounts* counts, double delayMicros, StreamCounts& uncounted,
                        ComPtr<IStream>& stream)
 {
-    HRESULT hr = OpenFileStream(file.path, STGM_READ | STGM_SHARE_DENY_WRITE, FALSE, stream.Put());
+    HRESULT hr = OpenFileStream(file.path, STGM_READ | STGM_SHARE_DENY_WRITE, FALSE, &stream);
     if (FAILED(hr)) {
         return hr;
     }
     if (counts != nullptr || delayMicros > 0) {
-        stream = ComPtr<IStream>::Adopt(
-            CountingStream::Create(stream.Get(), counts != nullptr ? *counts : uncounted, nullptr, delayMicros));
+        stream = CountingStream::Create(stream.Get(), counts != nullptr ? *counts : uncounted, nullptr, delayMicros);
     }
     return stream ? S_OK : E_OUTOFMEMORY;
 }
@@ -35,13 +34,13 @@ HRESULT MeasureRead(IClassFactory* handlerClass, const CorpusFile& file, ReadTim
     const double opened = clock.Micros();
 
     ComPtr<IPropertyStore> store;
-    hr = handlerClass->CreateInstance(nullptr, IID_IPropertyStore, store.PutVoid());
+    hr = handlerClass->CreateInstance(nullptr, IID_IPropertyStore, &store);
     if (FAILED(hr)) {
         return hr;
     }
     const double created = clock.Micros();
 
-    ComPtr<IInitializeWithStream> initialize = store.As<IInitializeWithStream>();
+    ComPtr<IInitializeWithStream> initialize = As<IInitializeWithStream>(store);
     hr = initialize ? initialize->Initialize(stream.Get(), STGM_READ) : E_NOINTERFACE;
     if (FAILED(hr)) {
         return hr;
@@ -82,7 +81,7 @@ HRESULT MeasureActivation(const ClassSource& source, double& micros)
 {
     const Stopwatch clock;
     ComPtr<IPropertyStore> store;
-    const HRESULT hr = source.Create(CLSID_PropertyHandler, IID_IPropertyStore, store.PutVoid());
+    const HRESULT hr = source.Create(CLSID_PropertyHandler, IID_IPropertyStore, &store);
     store.Reset();
     micros = clock.Micros();
     return hr;
@@ -96,7 +95,7 @@ HRESULT MeasureThumbnailInitialize(IClassFactory* thumbnailClass, const CorpusFi
     HRESULT hr = OpenReadStream(file, &counts, 0, uncounted, stream);
     ComPtr<IInitializeWithStream> initialize;
     if (SUCCEEDED(hr)) {
-        hr = thumbnailClass->CreateInstance(nullptr, IID_IInitializeWithStream, initialize.PutVoid());
+        hr = thumbnailClass->CreateInstance(nullptr, IID_IInitializeWithStream, &initialize);
     }
     if (FAILED(hr)) {
         return hr;
@@ -152,13 +151,16 @@ HRESULT MeasureInitializeInMemory(IClassFactory* handlerClass, const CorpusFile&
     if (!ok || read != length) {
         return E_FAIL;
     }
-    ComPtr<IStream> stream = ComPtr<IStream>::Adopt(SHCreateMemStream(buffer.data(), length));
+    // Takes over the reference SHCreateMemStream returns (mingw-w64's
+    // ComPtr::Attach would add one of its own).
+    ComPtr<IStream> stream;
+    *stream.ReleaseAndGetAddressOf() = SHCreateMemStream(buffer.data(), length);
     ComPtr<IPropertyStore> store;
-    HRESULT hr = stream ? handlerClass->CreateInstance(nullptr, IID_IPropertyStore, store.PutVoid()) : E_OUTOFMEMORY;
+    HRESULT hr = stream ? handlerClass->CreateInstance(nullptr, IID_IPropertyStore, &store) : E_OUTOFMEMORY;
     if (FAILED(hr)) {
         return hr;
     }
-    ComPtr<IInitializeWithStream> initialize = store.As<IInitializeWithStream>();
+    ComPtr<IInitializeWithStream> initialize = As<IInitializeWithStream>(store);
     const Stopwatch clock;
     hr = initialize ? initialize->Initialize(stream.Get(), STGM_READ) : E_NOINTERFACE;
     micros = clock.Micros();

@@ -1,7 +1,8 @@
 #include "com/type_library.h"
 
 #include "com/registration.h"
-#include "com/scoped_interface.h"
+
+#include <wrl/client.h>
 
 namespace {
 
@@ -68,7 +69,7 @@ HRESULT AtlLoadTypeLib(HINSTANCE module, BSTR* path, ITypeLib** typeLib) noexcep
 HRESULT AtlRegisterTypeLib(HINSTANCE module) noexcept
 {
     ScopedBstr path;
-    ScopedInterface<ITypeLib> typeLib;
+    Microsoft::WRL::ComPtr<ITypeLib> typeLib;
     HRESULT hr = AtlLoadTypeLib(module, &path, &typeLib);
     if (FAILED(hr)) {
         return hr;
@@ -108,7 +109,7 @@ HRESULT AtlRegisterTypeLib(HINSTANCE module) noexcept
 HRESULT AtlUnRegisterTypeLib(HINSTANCE module) noexcept
 {
     ScopedBstr path;
-    ScopedInterface<ITypeLib> typeLib;
+    Microsoft::WRL::ComPtr<ITypeLib> typeLib;
     HRESULT hr = AtlLoadTypeLib(module, &path, &typeLib);
     if (FAILED(hr)) {
         return hr;

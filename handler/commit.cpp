@@ -6,7 +6,6 @@
 // that could not be undone, every write goes through a fresh destination
 // until one has been committed.
 #include "com/atl_exception.h"
-#include "com/scoped_interface.h"
 #include "flacio/buffered_stream.h"
 #include "flacio/metadata_iterator.h"
 #include "flacio/stream_io.h"
@@ -15,6 +14,9 @@
 #include "tags/utf8.h"
 
 #include <algorithm>
+#include <wrl/client.h>
+
+using Microsoft::WRL::ComPtr;
 
 namespace {
 
@@ -94,7 +96,7 @@ HRESULT CPropertyHandler::BuildVorbisComment(FLAC__StreamMetadata& block,
 
 HRESULT CPropertyHandler::RebuildVorbisComment(const std::vector<std::string>& entries)
 {
-    MetadataIterator iterator = NewChainIterator(m_chain);
+    MetadataIterator iterator = NewChainIterator(m_file.Chain());
     if (!iterator) {
         return E_OUTOFMEMORY;
     }
@@ -121,7 +123,7 @@ HRESULT CPropertyHandler::RebuildVorbisComment(const std::vector<std::string>& e
     }
     const HRESULT hr = BuildVorbisComment(*vorbisComment, entries);
     if (SUCCEEDED(hr)) {
-        FLAC__metadata_chain_sort_padding(m_chain);
+        FLAC__metadata_chain_sort_padding(m_file.Chain());
     }
     return hr;
 }
@@ -131,7 +133,25 @@ STDMETHODIMP CPropertyHandler::Commit()
     if (!m_changed) {
         return S_OK;
     }
-    if (m_stream == nullptr) {
+    const HRESULT writable = CheckWritable();
+    if (FAILED(writable)) {
+        return writable;
+    }
+    return GuardHResult([&]() -> HRESULT {
+        HRESULT hr = PutTagsIntoChain();
+        if (SUCCEEDED(hr)) {
+            hr = WriteChain();
+        }
+        if (SUCCEEDED(hr)) {
+            m_changed = false;
+        }
+        return hr;
+    });
+}
+
+HRESULT CPropertyHandler::CheckWritable() const noexcept
+{
+    if (m_file.Stream() == nullptr) {
         // Nothing was read, so there is nothing safe to write into.
         return E_UNEXPECTED;
     }
@@ -140,23 +160,22 @@ STDMETHODIMP CPropertyHandler::Commit()
         // what their headers say, and overwrite or drop audio bytes.
         return E_FAIL;
     }
-    return GuardHResult([&]() -> HRESULT {
-        HRESULT hr = m_chainStale ? ReadChainAgain() : S_OK;
-        if (FAILED(hr)) {
-            return hr;
-        }
-        hr = RebuildVorbisComment(CommentEntries());
-        if (FAILED(hr)) {
-            return hr;
-        }
-        const bool fitsInPlace = !FLAC__metadata_chain_check_if_tempfile_needed(m_chain, /*use_padding=*/true);
-        hr = fitsInPlace && !m_destinationOnly ? WriteInPlace() : WriteThroughDestination(fitsInPlace);
-        if (FAILED(hr)) {
-            return hr;
-        }
-        m_changed = false;
-        return S_OK;
-    });
+    return S_OK;
+}
+
+HRESULT CPropertyHandler::PutTagsIntoChain()
+{
+    const HRESULT hr = m_chainStale ? ReadChainAgain() : S_OK;
+    if (FAILED(hr)) {
+        return hr;
+    }
+    return RebuildVorbisComment(CommentEntries());
+}
+
+HRESULT CPropertyHandler::WriteChain()
+{
+    const bool fitsInPlace = !FLAC__metadata_chain_check_if_tempfile_needed(m_file.Chain(), /*use_padding=*/true);
+    return fitsInPlace && !m_destinationOnly ? WriteInPlace() : WriteThroughDestination(fitsInPlace);
 }
 
 HRESULT CPropertyHandler::WriteInPlace()
@@ -165,21 +184,21 @@ HRESULT CPropertyHandler::WriteInPlace()
     // it, would leave the file half old and half new: keep what is
     // overwritten, to put it back.
     std::vector<std::uint8_t> previous;
-    HRESULT hr = ReadRange(m_stream, m_metadataOffset, m_metadataBytes, previous);
+    HRESULT hr = ReadRange(m_file.Stream(), m_metadataOffset, m_metadataBytes, previous);
     if (FAILED(hr)) {
         return hr;
     }
-    BufferedStream io(m_stream, BufferedStream::kMetadataBlock, BufferedStream::kWholeWrite);
+    BufferedStream io(m_file.Stream(), BufferedStream::kMetadataBlock, BufferedStream::kWholeWrite);
     io.KnowSize(m_nonMetadataBytes + m_metadataBytes);
-    if (!FLAC__metadata_chain_write_with_callbacks(m_chain, true, io.Handle(), BufferedIOCallbacks)) {
-        hr = TakeChainStatus(m_chain);
+    if (!FLAC__metadata_chain_write_with_callbacks(m_file.Chain(), true, io.Handle(), BufferedIOCallbacks)) {
+        hr = TakeChainStatus(m_file.Chain());
         io.Flush();
     } else if (!io.Flush()) {
         hr = E_FAIL; // a write that failed, as libFLAC reports one
     } else {
-        hr = m_stream->Commit(STGC_DEFAULT);
+        hr = m_file.Stream()->Commit(STGC_DEFAULT);
     }
-    if (FAILED(hr) && FAILED(WriteRange(m_stream, m_metadataOffset, previous))) {
+    if (FAILED(hr) && FAILED(WriteRange(m_file.Stream(), m_metadataOffset, previous))) {
         // The file may hold part of the new metadata; a complete copy written
         // from the chain mends it, nothing written in place can be trusted to.
         m_destinationOnly = true;
@@ -189,41 +208,47 @@ HRESULT CPropertyHandler::WriteInPlace()
 
 HRESULT CPropertyHandler::WriteThroughDestination(bool fitsInPlace)
 {
-    ScopedInterface<IDestinationStreamFactory> factory;
-    m_stream->QueryInterface(IID_IDestinationStreamFactory, factory.PutVoid());
-    if (factory.Get() == nullptr) {
-        return E_NOINTERFACE;
-    }
-    ScopedInterface<IStream> destination;
-    HRESULT hr = factory->GetDestinationStream(&destination);
-    if (FAILED(hr)) {
-        return hr;
-    }
     bool chainRewritten = false;
-    hr = destination.Get() != nullptr ? WriteDestination(destination.Get(), fitsInPlace, chainRewritten) : E_UNEXPECTED;
-    // The copy is finished: let go of it before the commit that puts it in
-    // the file's place, so that nothing of ours keeps it open.
-    destination.Reset();
-    factory.Reset();
+    HRESULT hr = WriteNewDestination(fitsInPlace, chainRewritten);
     if (SUCCEEDED(hr)) {
-        hr = m_stream->Commit(STGC_DEFAULT);
+        hr = m_file.Stream()->Commit(STGC_DEFAULT);
     }
     if (FAILED(hr)) {
-        // The destination stays pending on the file stream, whose next Commit
-        // would put it, unfinished or unwanted, in the file's place. Drop it;
-        // and since that may have failed too, write only through fresh
-        // destinations from now on.
-        m_stream->Revert();
-        m_destinationOnly = true;
-        if (chainRewritten) {
-            // libFLAC now takes the copy for the file; it is not.
-            ReadChainAgain();
-        }
+        DropDestination(chainRewritten);
         return hr;
     }
     m_destinationOnly = false;
-    m_metadataBytes = ChainMetadataBytes(m_chain);
+    m_metadataBytes = ChainMetadataBytes(m_file.Chain());
     return S_OK;
+}
+
+HRESULT CPropertyHandler::WriteNewDestination(bool fitsInPlace, bool& chainRewritten)
+{
+    ComPtr<IDestinationStreamFactory> factory;
+    m_file.Stream()->QueryInterface(IID_IDestinationStreamFactory, &factory);
+    if (!factory) {
+        return E_NOINTERFACE;
+    }
+    ComPtr<IStream> destination;
+    const HRESULT hr = factory->GetDestinationStream(&destination);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    return destination ? WriteDestination(destination.Get(), fitsInPlace, chainRewritten) : E_UNEXPECTED;
+}
+
+void CPropertyHandler::DropDestination(bool chainRewritten) noexcept
+{
+    // The destination stays pending on the file stream, whose next Commit
+    // would put it, unfinished or unwanted, in the file's place. Drop it;
+    // and since that may have failed too, write only through fresh
+    // destinations from now on.
+    m_file.Stream()->Revert();
+    m_destinationOnly = true;
+    if (chainRewritten) {
+        // libFLAC now takes the copy for the file; it is not.
+        ReadChainAgain();
+    }
 }
 
 HRESULT CPropertyHandler::WriteDestination(IStream* destination, bool fitsInPlace, bool& chainRewritten)
@@ -232,24 +257,24 @@ HRESULT CPropertyHandler::WriteDestination(IStream* destination, bool fitsInPlac
     if (fitsInPlace) {
         // libFLAC writes metadata that fits only over the file it came from:
         // copy the file, then write the metadata into the copy.
-        const HRESULT hr = CopyWholeStream(m_stream, destination);
+        const HRESULT hr = CopyWholeStream(m_file.Stream(), destination);
         if (FAILED(hr)) {
             return hr;
         }
         target.KnowSize(m_nonMetadataBytes + m_metadataBytes);
-        if (!FLAC__metadata_chain_write_with_callbacks(m_chain, true, target.Handle(), BufferedIOCallbacks)) {
+        if (!FLAC__metadata_chain_write_with_callbacks(m_file.Chain(), true, target.Handle(), BufferedIOCallbacks)) {
             target.Flush();
-            return TakeChainStatus(m_chain);
+            return TakeChainStatus(m_file.Chain());
         }
     } else {
         // The audio is read and written a large block at a time.
-        BufferedStream source(m_stream, BufferedStream::kLargeBlock);
+        BufferedStream source(m_file.Stream(), BufferedStream::kLargeBlock);
         source.KnowSize(m_nonMetadataBytes + m_metadataBytes);
         chainRewritten = FLAC__metadata_chain_write_with_callbacks_and_tempfile(
-            m_chain, true, source.Handle(), BufferedIOCallbacks, target.Handle(), BufferedIOCallbacks);
+            m_file.Chain(), true, source.Handle(), BufferedIOCallbacks, target.Handle(), BufferedIOCallbacks);
         if (!chainRewritten) {
             target.Flush();
-            return TakeChainStatus(m_chain);
+            return TakeChainStatus(m_file.Chain());
         }
     }
     if (!target.Flush()) {
@@ -259,7 +284,7 @@ HRESULT CPropertyHandler::WriteDestination(IStream* destination, bool fitsInPlac
     // stream that fails while answering can end the copy early without an
     // error. The copy must hold everything that is not metadata, or it does
     // not replace the file.
-    const ULONGLONG metadataBytes = ChainMetadataBytes(m_chain);
+    const ULONGLONG metadataBytes = ChainMetadataBytes(m_file.Chain());
     if (metadataBytes == 0) {
         return E_OUTOFMEMORY;
     }
@@ -274,11 +299,12 @@ HRESULT CPropertyHandler::WriteDestination(IStream* destination, bool fitsInPlac
 
 HRESULT CPropertyHandler::ReadChainAgain() noexcept
 {
-    BufferedStream io(m_stream, BufferedStream::kMetadataBlock);
-    m_chainStale = !FLAC__metadata_chain_read_with_callbacks(m_chain, io.Handle(), BufferedIOCallbacks);
+    BufferedStream io(m_file.Stream(), BufferedStream::kMetadataBlock);
+    const HRESULT hr = m_file.Read(io);
+    m_chainStale = FAILED(hr);
     if (m_chainStale) {
-        return TakeChainStatus(m_chain);
+        return hr;
     }
-    m_metadataBytes = ChainMetadataBytes(m_chain);
+    m_metadataBytes = ChainMetadataBytes(m_file.Chain());
     return S_OK;
 }

@@ -5,7 +5,6 @@
 #include "flacio/block_length.h"
 #include "flacio/buffered_stream.h"
 #include "flacio/metadata_iterator.h"
-#include "flacio/stream_io.h"
 #include "handler/property_bindings.h"
 #include "tags/vorbis_comment.h"
 
@@ -15,105 +14,109 @@ CPropertyHandler::~CPropertyHandler()
 {
     m_tags.clear();
     m_keys = KeyList();
-    if (m_chain != nullptr) {
-        FLAC__metadata_chain_delete(m_chain);
-        m_chain = nullptr;
-    }
-    if (m_stream != nullptr) {
-        m_stream->Release();
-        m_stream = nullptr;
-    }
 }
 
 HRESULT CPropertyHandler::FinalConstruct() noexcept
 {
-    m_chain = FLAC__metadata_chain_new();
-    return m_chain != nullptr ? S_OK : E_OUTOFMEMORY;
+    return m_file.Create();
 }
 
 STDMETHODIMP CPropertyHandler::Initialize(IStream* stream, DWORD /*mode*/)
 {
-    if (stream == nullptr) {
-        return E_INVALIDARG;
+    return m_file.Initialize(stream, [&]() { return ReadMetadata(stream); });
+}
+
+HRESULT CPropertyHandler::ReadMetadata(IStream* stream)
+{
+    FileLayout layout;
+    HRESULT hr = ReadChain(stream, layout);
+    if (FAILED(hr)) {
+        return hr;
     }
-    if (m_stream != nullptr) {
+    const MetadataBlocks blocks = FindMetadataBlocks();
+    layout.metadataBytes = blocks.bytes;
+    KeyList keys;
+    TagMap tags;
+    hr = ReadProperties(blocks, layout.streamBytes - blocks.bytes, keys, tags);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    TakeFile(layout, blocks.lengthsMatch, keys, tags);
+    return S_OK;
+}
+
+HRESULT CPropertyHandler::ReadChain(IStream* stream, FileLayout& layout)
+{
+    LARGE_INTEGER zero{};
+    ULARGE_INTEGER size{};
+    HRESULT hr = stream->Seek(zero, STREAM_SEEK_END, &size);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    BufferedStream io(stream, BufferedStream::kMetadataBlock);
+    io.KnowSize(size.QuadPart);
+    io.KnowStreamPosition(size.QuadPart);
+    hr = m_file.Read(io);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    // libFLAC reads every block but PADDING, which it seeks over, so a
+    // stream cut inside its padding reads as whole; the read ends after the
+    // last block. Metadata that ends past the end of the stream is a
+    // truncated file: its audio byte count would wrap around and a write
+    // would add bytes that were never there.
+    layout.streamBytes = size.QuadPart;
+    layout.metadataEnd = static_cast<ULONGLONG>(io.Tell());
+    return layout.metadataEnd > layout.streamBytes ? E_FAIL : S_OK;
+}
+
+CPropertyHandler::MetadataBlocks CPropertyHandler::FindMetadataBlocks() const
+{
+    MetadataIterator iterator = NewChainIterator(m_file.Chain());
+    if (!iterator) {
+        AtlThrow(E_OUTOFMEMORY);
+    }
+    MetadataBlocks blocks;
+    do {
+        const FLAC__StreamMetadata* block = FLAC__metadata_iterator_get_block(iterator.get());
+        blocks.bytes += block->length + 4ULL;
+        blocks.lengthsMatch = blocks.lengthsMatch && LengthMatchesContents(*block);
+        if (block->type == FLAC__METADATA_TYPE_STREAMINFO && blocks.streamInfo == nullptr) {
+            blocks.streamInfo = block;
+        } else if (block->type == FLAC__METADATA_TYPE_VORBIS_COMMENT && blocks.vorbisComment == nullptr) {
+            blocks.vorbisComment = block;
+        }
+    } while (FLAC__metadata_iterator_next(iterator.get()));
+    return blocks;
+}
+
+HRESULT CPropertyHandler::ReadProperties(const MetadataBlocks& blocks, ULONGLONG nonMetadataBytes, KeyList& keys,
+                                         TagMap& tags)
+{
+    keys.Reserve(16);
+    keys.AddKey(PKEY_Audio_Format);
+    keys.AddKey(PKEY_Audio_IsVariableBitRate);
+    keys.AddKey(PKEY_DRM_IsProtected);
+    if (blocks.streamInfo == nullptr) {
         return E_FAIL;
     }
-    return GuardHResult([&]() -> HRESULT {
-        LARGE_INTEGER zero{};
-        ULARGE_INTEGER size{};
-        HRESULT hr = stream->Seek(zero, STREAM_SEEK_END, &size);
-        if (FAILED(hr)) {
-            return hr;
-        }
-        BufferedStream io(stream, BufferedStream::kMetadataBlock);
-        io.KnowSize(size.QuadPart);
-        io.KnowStreamPosition(size.QuadPart);
-        if (!FLAC__metadata_chain_read_with_callbacks(m_chain, io.Handle(), BufferedIOCallbacks)) {
-            return TakeChainStatus(m_chain);
-        }
-        // libFLAC reads every block but PADDING, which it seeks over, so a
-        // stream cut inside its padding reads as whole; the read ends after
-        // the last block. Metadata that ends past the end of the stream is a
-        // truncated file: its audio byte count would wrap around and a write
-        // would add bytes that were never there.
-        const ULONGLONG metadataEnd = static_cast<ULONGLONG>(io.Tell());
-        if (metadataEnd > size.QuadPart) {
-            return E_FAIL;
-        }
-        MetadataIterator iterator = NewChainIterator(m_chain);
-        if (!iterator) {
-            return E_OUTOFMEMORY;
-        }
+    const HRESULT hr = ReadStreamInfo(*this, *blocks.streamInfo, nonMetadataBytes, keys);
+    if (FAILED(hr) || blocks.vorbisComment == nullptr) {
+        return hr;
+    }
+    return ParseVorbisComment(*blocks.vorbisComment, keys, tags);
+}
 
-        ULONGLONG metadataBytes = 0;
-        bool lengthsMatch = true;
-        const FLAC__StreamMetadata* streamInfo = nullptr;
-        const FLAC__StreamMetadata* vorbisComment = nullptr;
-        do {
-            const FLAC__StreamMetadata* block = FLAC__metadata_iterator_get_block(iterator.get());
-            metadataBytes += block->length + 4ULL;
-            lengthsMatch = lengthsMatch && LengthMatchesContents(*block);
-            if (block->type == FLAC__METADATA_TYPE_STREAMINFO && streamInfo == nullptr) {
-                streamInfo = block;
-            } else if (block->type == FLAC__METADATA_TYPE_VORBIS_COMMENT && vorbisComment == nullptr) {
-                vorbisComment = block;
-            }
-        } while (FLAC__metadata_iterator_next(iterator.get()));
-
-        KeyList keys;
-        keys.Reserve(16);
-        keys.AddKey(PKEY_Audio_Format);
-        keys.AddKey(PKEY_Audio_IsVariableBitRate);
-        keys.AddKey(PKEY_DRM_IsProtected);
-        if (streamInfo == nullptr) {
-            return E_FAIL;
-        }
-        const ULONGLONG nonMetadataBytes = size.QuadPart - metadataBytes;
-        hr = ReadStreamInfo(*this, *streamInfo, nonMetadataBytes, keys);
-        if (FAILED(hr)) {
-            return hr;
-        }
-        TagMap tags;
-        if (vorbisComment != nullptr) {
-            hr = ParseVorbisComment(*vorbisComment, keys, tags);
-            if (FAILED(hr)) {
-                return hr;
-            }
-        }
-
-        stream->AddRef();
-        m_stream = stream;
-        m_keys.Swap(keys);
-        m_tags.swap(tags);
-        m_changed = false;
-        m_metadataOffset = metadataEnd - metadataBytes;
-        m_metadataBytes = metadataBytes;
-        m_nonMetadataBytes = nonMetadataBytes;
-        m_editedFields.clear();
-        m_lengthsMismatch = !lengthsMatch;
-        return S_OK;
-    });
+void CPropertyHandler::TakeFile(const FileLayout& layout, bool lengthsMatch, KeyList& keys, TagMap& tags) noexcept
+{
+    m_keys.Swap(keys);
+    m_tags.swap(tags);
+    m_changed = false;
+    m_metadataOffset = layout.metadataEnd - layout.metadataBytes;
+    m_metadataBytes = layout.metadataBytes;
+    m_nonMetadataBytes = layout.streamBytes - layout.metadataBytes;
+    m_editedFields.clear();
+    m_lengthsMismatch = !lengthsMatch;
 }
 
 STDMETHODIMP CPropertyHandler::GetCount(DWORD* count)

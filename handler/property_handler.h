@@ -4,6 +4,7 @@
 #pragma once
 
 #include "com/co_class.h"
+#include "flacio/stream_chain.h"
 #include "propkeys/key_list.h"
 #include "resources/identifiers.h"
 #include "resources/resource_ids.h"
@@ -81,6 +82,36 @@ public:
     }
 
 private:
+    // Where the metadata stands in the stream, as Initialize finds it.
+    struct FileLayout {
+        ULONGLONG streamBytes = 0;   // the whole stream
+        ULONGLONG metadataEnd = 0;   // the offset just past the last block
+        ULONGLONG metadataBytes = 0; // all blocks, headers included
+    };
+    // What one walk over the chain's blocks finds.
+    struct MetadataBlocks {
+        ULONGLONG bytes = 0;                                 // all blocks, headers included
+        bool lengthsMatch = true;                            // every header length matches its contents
+        const FLAC__StreamMetadata* streamInfo = nullptr;    // the first of its type
+        const FLAC__StreamMetadata* vorbisComment = nullptr; // the first of its type
+    };
+
+    // Initialize's steps. ReadMetadata reads the file through the others and,
+    // only when all succeed, takes what they found in place of what the
+    // handler held.
+    HRESULT ReadMetadata(IStream* stream);
+    // Reads the chain and where it ends; E_FAIL for metadata that runs past
+    // the end of the stream (a truncated file).
+    HRESULT ReadChain(IStream* stream, FileLayout& layout);
+    // Walks the chain once; throws E_OUTOFMEMORY when it cannot.
+    MetadataBlocks FindMetadataBlocks() const;
+    // Lists the keys the file offers, stores the audio values and parses the
+    // tags; E_FAIL for a file without STREAMINFO.
+    HRESULT ReadProperties(const MetadataBlocks& blocks, ULONGLONG nonMetadataBytes, KeyList& keys, TagMap& tags);
+    // Puts what was read in place of what the handler held, and forgets the
+    // edits made since the last read.
+    void TakeFile(const FileLayout& layout, bool lengthsMatch, KeyList& keys, TagMap& tags) noexcept;
+
     // The map's values as Vorbis comment entries NAME=value, in map order;
     // throws E_INVALIDARG for a value no legal comment can hold.
     std::vector<std::string> CommentEntries() const;
@@ -90,6 +121,14 @@ private:
     // Replaces the block's comments with `entries`, keeping those the map
     // could not hold unless an edit since Initialize replaced their field.
     HRESULT BuildVorbisComment(FLAC__StreamMetadata& block, const std::vector<std::string>& entries) noexcept;
+    // Commit's steps. CheckWritable refuses a handler that read nothing or
+    // read metadata it must not write back; PutTagsIntoChain reads the chain
+    // again if it may be stale and rebuilds its VORBIS_COMMENT block from the
+    // map; WriteChain writes in place when the metadata fits and nothing
+    // forbids it, else through a destination stream.
+    HRESULT CheckWritable() const noexcept;
+    HRESULT PutTagsIntoChain();
+    HRESULT WriteChain();
     // Overwrites the metadata where it stands; on failure puts back what was
     // there.
     HRESULT WriteInPlace();
@@ -98,6 +137,13 @@ private:
     // when the metadata outgrows its room, else a copy of the file with the
     // metadata written into it.
     HRESULT WriteThroughDestination(bool fitsInPlace);
+    // Asks the file stream for a destination and writes the new file into
+    // it, letting go of the destination before it returns, so that nothing
+    // of ours keeps it open when the file stream's Commit puts it in place.
+    HRESULT WriteNewDestination(bool fitsInPlace, bool& chainRewritten);
+    // After a failed write through a destination: drops the pending
+    // destination and writes only through fresh ones from now on.
+    void DropDestination(bool chainRewritten) noexcept;
     HRESULT WriteDestination(IStream* destination, bool fitsInPlace, bool& chainRewritten);
     // Reads the chain again from the stream, so that it describes the file as
     // it is; on failure the handler refuses to write until a read succeeds.
@@ -124,8 +170,7 @@ private:
     friend HRESULT ReadStreamInfo(CPropertyHandler& handler, const FLAC__StreamMetadata& streamInfo,
                                   ULONGLONG audioBytes, KeyList& keys) noexcept;
 
-    IStream* m_stream = nullptr;
-    FLAC__Metadata_Chain* m_chain = nullptr;
+    StreamChain m_file;
     KeyList m_keys;
     bool m_changed = false;
     ULONG m_channels = 0;

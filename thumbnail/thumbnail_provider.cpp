@@ -3,108 +3,71 @@
 #include "com/atl_exception.h"
 #include "flacio/buffered_stream.h"
 #include "flacio/metadata_iterator.h"
-#include "flacio/stream_io.h"
 
-CThumbnailProvider::~CThumbnailProvider()
-{
-    if (m_innerProvider != nullptr) {
-        m_innerProvider->Release();
-        m_innerProvider = nullptr;
-    }
-    if (m_chain != nullptr) {
-        FLAC__metadata_chain_delete(m_chain);
-        m_chain = nullptr;
-    }
-    if (m_stream != nullptr) {
-        m_stream->Release();
-        m_stream = nullptr;
-    }
-}
+using Microsoft::WRL::ComPtr;
 
 HRESULT CThumbnailProvider::FinalConstruct() noexcept
 {
-    m_chain = FLAC__metadata_chain_new();
-    return m_chain != nullptr ? S_OK : E_OUTOFMEMORY;
+    return m_file.Create();
 }
 
 STDMETHODIMP CThumbnailProvider::Initialize(IStream* stream, DWORD /*mode*/)
 {
-    if (stream == nullptr) {
-        return E_INVALIDARG;
-    }
-    if (m_stream != nullptr) {
-        return E_FAIL;
-    }
-    return GuardHResult([&]() -> HRESULT {
-        BufferedStream io(stream, BufferedStream::kMetadataBlock);
-        if (!FLAC__metadata_chain_read_with_callbacks(m_chain, io.Handle(), BufferedIOCallbacks)) {
-            return TakeChainStatus(m_chain);
-        }
-        HRESULT hr = S_OK;
-        {
-            MetadataIterator iterator = NewChainIterator(m_chain);
-            if (!iterator) {
-                return E_OUTOFMEMORY;
-            }
-            // The first picture, whatever its type: a back cover that comes
-            // before the front cover is the one shown.
-            const FLAC__StreamMetadata* picture = nullptr;
-            do {
-                const FLAC__StreamMetadata* block = FLAC__metadata_iterator_get_block(iterator.get());
-                if (block->type == FLAC__METADATA_TYPE_PICTURE && picture == nullptr) {
-                    picture = block;
-                }
-            } while (FLAC__metadata_iterator_next(iterator.get()));
+    return m_file.Initialize(stream, [&]() { return ReadFirstPicture(stream); });
+}
 
-            if (picture != nullptr) {
-                hr = DelegatePicture(picture->data.picture);
-            }
-        }
-        if (FAILED(hr)) {
-            return hr;
-        }
-        stream->AddRef();
-        m_stream = stream;
+HRESULT CThumbnailProvider::ReadFirstPicture(IStream* stream)
+{
+    BufferedStream io(stream, BufferedStream::kMetadataBlock);
+    const HRESULT hr = m_file.Read(io);
+    if (FAILED(hr)) {
         return hr;
-    });
+    }
+    const FLAC__StreamMetadata* picture = FindFirstPicture();
+    return picture != nullptr ? DelegatePicture(picture->data.picture) : S_OK;
+}
+
+const FLAC__StreamMetadata* CThumbnailProvider::FindFirstPicture() const
+{
+    MetadataIterator iterator = NewChainIterator(m_file.Chain());
+    if (!iterator) {
+        AtlThrow(E_OUTOFMEMORY);
+    }
+    // The first picture, whatever its type: a back cover that comes before
+    // the front cover is the one shown.
+    do {
+        const FLAC__StreamMetadata* block = FLAC__metadata_iterator_get_block(iterator.get());
+        if (block->type == FLAC__METADATA_TYPE_PICTURE) {
+            return block;
+        }
+    } while (FLAC__metadata_iterator_next(iterator.get()));
+    return nullptr;
 }
 
 HRESULT CThumbnailProvider::DelegatePicture(const FLAC__StreamMetadata_Picture& picture) noexcept
 {
-    IUnknown* photoProvider = nullptr;
-    HRESULT hr = CoCreateInstance(CLSID_PhotoThumbnailProvider, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                                  reinterpret_cast<void**>(&photoProvider));
+    ComPtr<IUnknown> photoProvider;
+    HRESULT hr =
+        CoCreateInstance(CLSID_PhotoThumbnailProvider, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &photoProvider);
     if (FAILED(hr)) {
         return hr;
     }
-    IInitializeWithStream* photoInit = nullptr;
-    photoProvider->QueryInterface(IID_IInitializeWithStream, reinterpret_cast<void**>(&photoInit));
-    if (photoInit == nullptr) {
-        photoProvider->Release();
+    ComPtr<IInitializeWithStream> photoInit;
+    if (FAILED(photoProvider.As(&photoInit))) {
         return E_NOINTERFACE;
     }
-    IStream* pictureStream = SHCreateMemStream(picture.data, picture.data_length);
-    if (pictureStream == nullptr) {
-        photoInit->Release();
-        photoProvider->Release();
+    // SHCreateMemStream hands out a reference of its own, which the holder
+    // takes over (mingw-w64's ComPtr::Attach would add one more).
+    ComPtr<IStream> pictureStream;
+    *pictureStream.ReleaseAndGetAddressOf() = SHCreateMemStream(picture.data, picture.data_length);
+    if (!pictureStream) {
         return E_FAIL;
     }
-    hr = photoInit->Initialize(pictureStream, STGM_READ);
-    pictureStream->Release();
+    hr = photoInit->Initialize(pictureStream.Get(), STGM_READ);
     if (FAILED(hr)) {
-        photoInit->Release();
-        photoProvider->Release();
         return hr;
     }
-    photoInit->Release();
-    if (m_innerProvider != nullptr) {
-        IThumbnailProvider* previous = m_innerProvider;
-        m_innerProvider = nullptr;
-        previous->Release();
-    }
-    hr = photoProvider->QueryInterface(__uuidof(IThumbnailProvider), reinterpret_cast<void**>(&m_innerProvider));
-    photoProvider->Release();
-    return hr;
+    return photoProvider.As(&m_innerProvider);
 }
 
 STDMETHODIMP CThumbnailProvider::GetThumbnail(UINT cx, HBITMAP* bitmap, WTS_ALPHATYPE* alpha)
@@ -119,7 +82,7 @@ STDMETHODIMP CThumbnailProvider::GetThumbnail(UINT cx, HBITMAP* bitmap, WTS_ALPH
     if (bitmap == nullptr || alpha == nullptr) {
         return E_POINTER;
     }
-    if (m_innerProvider == nullptr) {
+    if (!m_innerProvider) {
         return E_FAIL;
     }
     return m_innerProvider->GetThumbnail(cx, bitmap, alpha);

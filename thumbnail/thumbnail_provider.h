@@ -4,11 +4,13 @@
 #pragma once
 
 #include "com/co_class.h"
+#include "flacio/stream_chain.h"
 #include "resources/identifiers.h"
 #include "resources/resource_ids.h"
 #include "thumbnail/photo_thumbnail_clsid.h"
 
 #include <FLAC/metadata.h>
+#include <wrl/client.h>
 
 class CThumbnailProvider : public CComObjectRootEx<CComSingleThreadModel>,
                            public CComCoClass<CThumbnailProvider, &CLSID_ThumbnailProvider>,
@@ -25,7 +27,7 @@ public:
     CThumbnailProvider() = default;
     CThumbnailProvider(const CThumbnailProvider&) = delete;
     CThumbnailProvider& operator=(const CThumbnailProvider&) = delete;
-    virtual ~CThumbnailProvider();
+    virtual ~CThumbnailProvider() = default;
 
     HRESULT FinalConstruct() noexcept;
 
@@ -36,11 +38,17 @@ public:
     STDMETHOD(GetThumbnail)(UINT cx, HBITMAP* bitmap, WTS_ALPHATYPE* alpha) override;
 
 private:
+    // Reads the chain from `stream` and hands its first picture, if any, to
+    // the photo thumbnail provider.
+    HRESULT ReadFirstPicture(IStream* stream);
+    // The chain's first PICTURE block, whatever its type; null when there is
+    // none. Throws E_OUTOFMEMORY when the chain cannot be walked.
+    const FLAC__StreamMetadata* FindFirstPicture() const;
     // Creates the photo thumbnail provider, initialises it with a memory
     // stream over the picture's bytes and keeps it in m_innerProvider.
     HRESULT DelegatePicture(const FLAC__StreamMetadata_Picture& picture) noexcept;
 
-    IStream* m_stream = nullptr;
-    FLAC__Metadata_Chain* m_chain = nullptr;
-    IThumbnailProvider* m_innerProvider = nullptr;
+    // Declared first, so that the inner provider goes before it.
+    StreamChain m_file;
+    Microsoft::WRL::ComPtr<IThumbnailProvider> m_innerProvider;
 };

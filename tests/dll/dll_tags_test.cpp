@@ -200,7 +200,7 @@ TEST_F(DllTags, ExactlyTheFourteenTagKeysAreWritable)
 {
     auto store = OpenFile(FixturePath(L"tagged.flac"));
     ASSERT_TRUE(store);
-    auto caps = store.As<IPropertyStoreCapabilities>();
+    auto caps = As<IPropertyStoreCapabilities>(store);
     ASSERT_TRUE(caps);
     for (const TagProperty& property : TagProperties()) {
         EXPECT_EQ(caps->IsPropertyWritable(property.key), S_OK) << property.names[0];

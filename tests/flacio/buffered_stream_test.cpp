@@ -16,7 +16,7 @@ struct Buffered : testing::Test {
     {
         Bytes bytes(100);
         std::iota(bytes.begin(), bytes.end(), std::uint8_t{0});
-        stream = ComPtr<MemoryStream>::Adopt(MemoryStream::Create(bytes));
+        stream = MemoryStream::Create(bytes);
     }
     ComPtr<MemoryStream> stream;
 };

@@ -9,7 +9,7 @@
 namespace {
 
 struct StreamIO : testing::Test {
-    ComPtr<MemoryStream> stream = ComPtr<MemoryStream>::Adopt(MemoryStream::Create(Bytes(10, 0xAB)));
+    ComPtr<MemoryStream> stream = MemoryStream::Create(Bytes(10, 0xAB));
     FLAC__IOHandle handle() { return AsIOHandle(stream.Get()); }
 };
 
@@ -66,7 +66,7 @@ TEST_F(StreamIO, EofIsRecognisedByPositionAndLeavesThePositionAlone)
     StreamSeek(handle(), 12, SEEK_SET);
     EXPECT_EQ(StreamEof(handle()), 0) << "beyond the end is not the end";
 
-    auto empty = ComPtr<MemoryStream>::Adopt(MemoryStream::Create());
+    auto empty = MemoryStream::Create();
     EXPECT_EQ(StreamEof(AsIOHandle(empty.Get())), 1);
 }
 

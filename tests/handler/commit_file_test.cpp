@@ -87,11 +87,10 @@ EditedFile EditAllTags(const std::wstring& fixture)
     result.before = ReadFileBytes(path);
     result.path = ToUnixPath(path);
     {
-        SafeSaveStream* stream = nullptr;
+        ComPtr<SafeSaveStream> stream;
         EXPECT_EQ(SafeSaveStream::Open(path, &stream), S_OK);
-        auto owned = ComPtr<SafeSaveStream>::Adopt(stream);
         auto store = NewPropertyHandler();
-        EXPECT_EQ(InitializeWith(store.Get(), stream), S_OK);
+        EXPECT_EQ(InitializeWith(store.Get(), stream.Get()), S_OK);
         for (const Edit& edit : kEdits) {
             EXPECT_EQ(Apply(store.Get(), edit), S_OK);
         }

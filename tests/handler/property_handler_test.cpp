@@ -45,7 +45,7 @@ TEST(PropertyHandlerInit, SecondInitializeFailsEvenWithAnotherStream)
 {
     LoadedHandler h(MinimalFlac({44100, 2, 16, 44100}));
     ASSERT_EQ(h.result, S_OK);
-    auto other = ComPtr<MemoryStream>::Adopt(MemoryStream::Create(MinimalFlac({8000, 1, 8, 8000})));
+    auto other = MemoryStream::Create(MinimalFlac({8000, 1, 8, 8000}));
     EXPECT_EQ(InitializeWith(h.store.Get(), other.Get()), E_FAIL);
     EXPECT_EQ(other->TotalCalls(), 0);
     PropVariant rate;
@@ -56,18 +56,17 @@ TEST(PropertyHandlerInit, SecondInitializeFailsEvenWithAnotherStream)
 TEST(PropertyHandlerInit, FailedInitializeCanBeRetriedAndKeepsNoStream)
 {
     auto store = NewPropertyHandler();
-    auto garbage = ComPtr<MemoryStream>::Adopt(MemoryStream::Create(Bytes{'R', 'I', 'F', 'F', 0, 0, 0, 0}));
+    auto garbage = MemoryStream::Create(Bytes{'R', 'I', 'F', 'F', 0, 0, 0, 0});
     EXPECT_EQ(InitializeWith(store.Get(), garbage.Get()), E_FAIL);
     EXPECT_EQ(garbage->RefCount(), 1) << "the handler must not keep a stream it failed on";
 
-    auto noStreamInfo =
-        ComPtr<MemoryStream>::Adopt(MemoryStream::Create(FlacBuilder().VorbisComment({"TITLE=x"}).Padding(10).Build()));
+    auto noStreamInfo = MemoryStream::Create(FlacBuilder().VorbisComment({"TITLE=x"}).Padding(10).Build());
     EXPECT_EQ(InitializeWith(store.Get(), noStreamInfo.Get()), E_FAIL);
     DWORD count = 99;
     EXPECT_EQ(store->GetCount(&count), S_OK);
     EXPECT_EQ(count, 0u);
 
-    auto good = ComPtr<MemoryStream>::Adopt(MemoryStream::Create(MinimalFlac()));
+    auto good = MemoryStream::Create(MinimalFlac());
     EXPECT_EQ(InitializeWith(store.Get(), good.Get()), S_OK);
     EXPECT_EQ(store->GetCount(&count), S_OK);
     EXPECT_EQ(count, 8u);
@@ -76,7 +75,7 @@ TEST(PropertyHandlerInit, FailedInitializeCanBeRetriedAndKeepsNoStream)
 TEST(PropertyHandlerInit, StreamFailuresBecomeResultCodes)
 {
     auto store = NewPropertyHandler();
-    auto stream = ComPtr<MemoryStream>::Adopt(MemoryStream::Create(MinimalFlac()));
+    auto stream = MemoryStream::Create(MinimalFlac());
     stream->FailCall(StreamCall::Seek, 1, STG_E_INVALIDPOINTER);
     EXPECT_EQ(InitializeWith(store.Get(), stream.Get()), STG_E_INVALIDPOINTER) << "the size seek reports itself";
     stream->FailCall(StreamCall::Read, 1);
@@ -129,7 +128,7 @@ TEST(PropertyHandlerKeys, UnboundKeysAnswerEmptyAndAreReadOnly)
     EXPECT_EQ(h.store->SetValue(PKEY_Audio_SampleRate, text), HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED));
     PropVariantClear(&text);
 
-    auto caps = h.store.As<IPropertyStoreCapabilities>();
+    auto caps = As<IPropertyStoreCapabilities>(h.store);
     ASSERT_TRUE(caps);
     EXPECT_EQ(caps->IsPropertyWritable(unknown), S_FALSE);
     EXPECT_EQ(caps->IsPropertyWritable(PKEY_Audio_SampleRate), S_FALSE);
@@ -155,7 +154,7 @@ TEST(PropertyHandlerKeys, NullKeyOrValuePointersAreRefusedWithoutChange)
     EXPECT_EQ(h.store->SetValue(NullReference<PROPERTYKEY>(), text), E_POINTER);
     PropVariantClear(&text);
     EXPECT_EQ(h.store->SetValue(PKEY_Title, NullReference<PROPVARIANT>()), E_POINTER);
-    EXPECT_EQ(h.store.As<IPropertyStoreCapabilities>()->IsPropertyWritable(NullReference<PROPERTYKEY>()), E_POINTER);
+    EXPECT_EQ(As<IPropertyStoreCapabilities>(h.store)->IsPropertyWritable(NullReference<PROPERTYKEY>()), E_POINTER);
     // Nothing was changed: there is nothing to write.
     const int calls = h.stream->TotalCalls();
     EXPECT_EQ(h.store->Commit(), S_OK);
@@ -166,14 +165,14 @@ TEST(PropertyHandlerIdentity, EveryInterfaceLeadsToTheSameObject)
 {
     auto store = NewPropertyHandler();
     ComPtr<IUnknown> fromStore;
-    ASSERT_EQ(store->QueryInterface(IID_IUnknown, fromStore.PutVoid()), S_OK);
-    auto init = store.As<IInitializeWithStream>();
+    ASSERT_EQ(store->QueryInterface(IID_IUnknown, &fromStore), S_OK);
+    auto init = As<IInitializeWithStream>(store);
     ASSERT_TRUE(init);
     EXPECT_EQ(fromStore.Get(), static_cast<IUnknown*>(init.Get()));
-    auto caps = init.As<IPropertyStoreCapabilities>();
+    auto caps = As<IPropertyStoreCapabilities>(init);
     EXPECT_TRUE(caps);
     ComPtr<IThumbnailProvider> thumbs;
-    EXPECT_EQ(store->QueryInterface(__uuidof(IThumbnailProvider), thumbs.PutVoid()), E_NOINTERFACE);
+    EXPECT_EQ(store->QueryInterface(__uuidof(IThumbnailProvider), &thumbs), E_NOINTERFACE);
     EXPECT_FALSE(thumbs);
     EXPECT_EQ(store->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
 }

@@ -51,7 +51,7 @@ RegistryTree ThumbnailTable(const std::wstring& module)
 bool TypeLibraryLoads()
 {
     ComPtr<ITypeLib> library;
-    return LoadRegTypeLib(LIBID_QuillbrookLib, 1, 0, 0x0409, library.Put()) == S_OK;
+    return LoadRegTypeLib(LIBID_QuillbrookLib, 1, 0, 0x0409, &library) == S_OK;
 }
 
 struct Registration : testing::Test {
@@ -94,7 +94,7 @@ struct Registration : testing::Test {
     {
         LoadedServer server;
         ComPtr<IUnknown> factory;
-        return server.getClassObject(CLSID_ThumbnailProvider, IID_IUnknown, factory.PutVoid()) == S_OK;
+        return server.getClassObject(CLSID_ThumbnailProvider, IID_IUnknown, &factory) == S_OK;
     }
 };
 
@@ -123,9 +123,7 @@ TEST_F(Registration, ThumbnailClassIsRegisteredWithItsTable)
 TEST_F(Registration, ThumbnailScriptWritesAndRemovesItsClassKey)
 {
     ComPtr<IRegistrar> registrar;
-    ASSERT_EQ(
-        CoCreateInstance(CLSID_Registrar, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IRegistrar), registrar.PutVoid()),
-        S_OK);
+    ASSERT_EQ(CoCreateInstance(CLSID_Registrar, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IRegistrar), &registrar), S_OK);
     const std::wstring module = BuiltModulePath();
     ASSERT_EQ(registrar->AddReplacement(L"MODULE", module.c_str()), S_OK);
     ASSERT_EQ(registrar->ResourceRegister(module.c_str(), 103, L"REGISTRY"), S_OK);
@@ -193,7 +191,7 @@ bool PlatformRegistersUserTypeLibrariesForTheMachine()
     ComPtr<ITypeLib> library;
     std::wstring module = BuiltModulePath();
     if (registerForUser == nullptr || unregisterForUser == nullptr ||
-        FAILED(LoadTypeLibEx(module.c_str(), REGKIND_NONE, library.Put())) ||
+        FAILED(LoadTypeLibEx(module.c_str(), REGKIND_NONE, &library)) ||
         FAILED(registerForUser(library.Get(), module.data(), nullptr))) {
         return false;
     }
@@ -262,7 +260,7 @@ std::wstring ModuleWithBrokenTypeLibrary()
                                 garbage, sizeof(garbage)));
     EXPECT_TRUE(EndUpdateResourceW(update, FALSE));
     ComPtr<ITypeLib> library;
-    EXPECT_TRUE(FAILED(LoadTypeLibEx(copy.c_str(), REGKIND_NONE, library.Put())));
+    EXPECT_TRUE(FAILED(LoadTypeLibEx(copy.c_str(), REGKIND_NONE, &library)));
     return copy;
 }
 
@@ -427,15 +425,14 @@ TEST_F(Registration, RegisteredPropertyHandlerWorksThroughCoCreateInstance)
         ASSERT_EQ(server.registerServer(), S_OK);
     }
     ComPtr<IInitializeWithStream> init;
-    ASSERT_EQ(CoCreateInstance(CLSID_PropertyHandler, nullptr, CLSCTX_INPROC_SERVER, IID_IInitializeWithStream,
-                               init.PutVoid()),
+    ASSERT_EQ(CoCreateInstance(CLSID_PropertyHandler, nullptr, CLSCTX_INPROC_SERVER, IID_IInitializeWithStream, &init),
               S_OK);
     ComPtr<IStream> stream;
     ASSERT_EQ(SHCreateStreamOnFileEx(FixturePath(L"plain.flac").c_str(), STGM_READ | STGM_SHARE_DENY_WRITE,
-                                     FILE_ATTRIBUTE_NORMAL, FALSE, nullptr, stream.Put()),
+                                     FILE_ATTRIBUTE_NORMAL, FALSE, nullptr, &stream),
               S_OK);
     ASSERT_EQ(init->Initialize(stream.Get(), STGM_READ), S_OK);
-    auto store = init.As<IPropertyStore>();
+    auto store = As<IPropertyStore>(init);
     ASSERT_TRUE(store);
     PropVariant rate;
     ASSERT_EQ(store->GetValue(PKEY_Audio_SampleRate, &rate), S_OK);

@@ -48,23 +48,21 @@ void UseOwnFile(LoadedServer& server, std::barrier<>& start, const std::wstring&
         ComPtr<IClassFactory> handlerFactory;
         ComPtr<IClassFactory> thumbnailFactory;
         start.arrive_and_wait();
-        Check(result, server.getClassObject(CLSID_PropertyHandler, IID_IClassFactory, handlerFactory.PutVoid()) == S_OK,
+        Check(result, server.getClassObject(CLSID_PropertyHandler, IID_IClassFactory, &handlerFactory) == S_OK,
               "handler class object");
-        Check(result,
-              server.getClassObject(CLSID_ThumbnailProvider, IID_IClassFactory, thumbnailFactory.PutVoid()) == S_OK,
+        Check(result, server.getClassObject(CLSID_ThumbnailProvider, IID_IClassFactory, &thumbnailFactory) == S_OK,
               "thumbnail class object");
         if (handlerFactory && thumbnailFactory) {
-            result.handlerClass = handlerFactory.As<IUnknown>().Get();
-            result.thumbnailClass = thumbnailFactory.As<IUnknown>().Get();
+            result.handlerClass = As<IUnknown>(handlerFactory).Get();
+            result.thumbnailClass = As<IUnknown>(thumbnailFactory).Get();
             for (int use = 0; use < kUsesPerThread; ++use) {
                 const std::wstring title = L"thread " + std::to_wstring(thread) + L" use " + std::to_wstring(use) +
                                            (use % 2 == 1 ? std::wstring(9000, L'#') : L"");
                 {
-                    SafeSaveStream* raw = nullptr;
-                    Check(result, SafeSaveStream::Open(file, &raw) == S_OK, "open for writing");
-                    auto stream = ComPtr<IStream>::Adopt(raw);
+                    ComPtr<SafeSaveStream> stream;
+                    Check(result, SafeSaveStream::Open(file, &stream) == S_OK, "open for writing");
                     ComPtr<IPropertyStore> store;
-                    handlerFactory->CreateInstance(nullptr, IID_IPropertyStore, store.PutVoid());
+                    handlerFactory->CreateInstance(nullptr, IID_IPropertyStore, &store);
                     Check(result, store && InitializeObject(store, stream.Get()) == S_OK, "initialize for writing");
                     if (store) {
                         Check(result, SetTitle(store.Get(), title) == S_OK, "set title");
@@ -74,17 +72,17 @@ void UseOwnFile(LoadedServer& server, std::barrier<>& start, const std::wstring&
                 ComPtr<IStream> stream;
                 Check(result,
                       SHCreateStreamOnFileEx(file.c_str(), STGM_READ | STGM_SHARE_DENY_WRITE, FILE_ATTRIBUTE_NORMAL,
-                                             FALSE, nullptr, stream.Put()) == S_OK,
+                                             FALSE, nullptr, &stream) == S_OK,
                       "open for reading");
                 ComPtr<IPropertyStore> store;
-                handlerFactory->CreateInstance(nullptr, IID_IPropertyStore, store.PutVoid());
+                handlerFactory->CreateInstance(nullptr, IID_IPropertyStore, &store);
                 Check(result, store && InitializeObject(store, stream.Get()) == S_OK, "initialize for reading");
                 if (store) {
                     Check(result, ValueOf(store.Get(), PKEY_Title) == L"s:" + title, "title reads back");
                     Check(result, ValueOf(store.Get(), PKEY_Audio_SampleRate) == L"u:44100", "sample rate");
                 }
                 ComPtr<IThumbnailProvider> provider;
-                thumbnailFactory->CreateInstance(nullptr, __uuidof(IThumbnailProvider), provider.PutVoid());
+                thumbnailFactory->CreateInstance(nullptr, __uuidof(IThumbnailProvider), &provider);
                 LARGE_INTEGER zero{};
                 stream->Seek(zero, STREAM_SEEK_SET, nullptr);
                 Check(result, provider && InitializeObject(provider, stream.Get()) == S_OK, "thumbnail initialize");

@@ -55,7 +55,7 @@ protected:
     // file cannot be read.
     std::vector<std::wstring> ReadBack(const Bytes& bytes)
     {
-        auto stream = ComPtr<MemoryStream>::Adopt(MemoryStream::Create(bytes));
+        auto stream = MemoryStream::Create(bytes);
         auto store = objects.NewHandler();
         if (InitializeObject(store, stream.Get()) != S_OK) {
             return {};
@@ -126,7 +126,7 @@ protected:
     void RunSeed(unsigned seed, const NamedFixture& fixture, std::chrono::steady_clock::time_point deadline)
     {
         std::mt19937 random(seed);
-        auto stream = ComPtr<MemoryStream>::Adopt(MemoryStream::Create(fixture.bytes));
+        auto stream = MemoryStream::Create(fixture.bytes);
         stream->EnableSafeSave();
         auto store = objects.NewHandler();
         ASSERT_EQ(InitializeObject(store, stream.Get()), S_OK) << fixture.name;

@@ -63,7 +63,7 @@ namespace {
 
 bool ExerciseThumbnail(ServerObjects& objects, const Bytes& bytes)
 {
-    auto stream = ComPtr<MemoryStream>::Adopt(MemoryStream::Create(bytes));
+    auto stream = MemoryStream::Create(bytes);
     bool initialized = false;
     {
         auto provider = objects.NewThumbnail();
@@ -96,7 +96,7 @@ HostileOutcome ExerciseStream(ServerObjects& objects, const Bytes& bytes, bool l
     HostileOutcome outcome;
     outcome.thumbnailInitialized = ExerciseThumbnail(objects, bytes);
 
-    auto stream = ComPtr<MemoryStream>::Adopt(MemoryStream::Create(bytes));
+    auto stream = MemoryStream::Create(bytes);
     stream->EnableSafeSave();
     std::vector<std::wstring> before;
     const std::wstring title = longTitle ? std::wstring(400, L'T') + L" long" : L"Robust";
@@ -135,7 +135,7 @@ HostileOutcome ExerciseStream(ServerObjects& objects, const Bytes& bytes, bool l
     const Bytes written = stream->Bytes();
     outcome.dataLost = !KeepsNonMetadata(bytes, written);
     EXPECT_FALSE(outcome.dataLost) << "the bytes that are not metadata survive the commit";
-    auto again = ComPtr<MemoryStream>::Adopt(MemoryStream::Create(written));
+    auto again = MemoryStream::Create(written);
     auto store = objects.NewHandler();
     const HRESULT hr = InitializeObject(store, again.Get());
     EXPECT_EQ(hr, S_OK) << "the written stream reads back";

@@ -91,7 +91,7 @@ protected:
     RunResult Run(const Bytes& original, const Fault* fault, ComPtr<MemoryStream>& stream)
     {
         RunResult result;
-        stream = ComPtr<MemoryStream>::Adopt(MemoryStream::Create(original));
+        stream = MemoryStream::Create(original);
         stream->EnableSafeSave();
         const auto plan = [&] {
             for (StreamCall kind : kAllKinds) {

@@ -40,7 +40,7 @@ std::vector<Bytes> MixOfStreams()
 // One cycle; every 10th grows the tags past the padding and rewrites.
 void Cycle(ServerObjects& objects, const Bytes& bytes, int cycle)
 {
-    auto stream = ComPtr<MemoryStream>::Adopt(MemoryStream::Create(bytes));
+    auto stream = MemoryStream::Create(bytes);
     stream->EnableSafeSave();
     const bool rewrite = cycle % 10 == 0;
     const std::wstring title = L"cycle " + std::to_wstring(cycle) + (rewrite ? std::wstring(9000, L'+') : L"");

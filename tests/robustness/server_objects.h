@@ -11,8 +11,8 @@ struct ServerObjects {
     {
         ComPtr<IClassFactory> factory;
         ComPtr<Interface> object;
-        if (server.getClassObject(clsid, IID_IClassFactory, factory.PutVoid()) == S_OK) {
-            factory->CreateInstance(nullptr, __uuidof(Interface), object.PutVoid());
+        if (server.getClassObject(clsid, IID_IClassFactory, &factory) == S_OK) {
+            factory->CreateInstance(nullptr, __uuidof(Interface), &object);
         }
         return object;
     }
@@ -25,6 +25,6 @@ struct ServerObjects {
 
 template <class Object> HRESULT InitializeObject(const ComPtr<Object>& object, IStream* stream)
 {
-    auto init = object.template As<IInitializeWithStream>();
+    auto init = As<IInitializeWithStream>(object);
     return init ? init->Initialize(stream, STGM_READWRITE) : E_NOINTERFACE;
 }

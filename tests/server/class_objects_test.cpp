@@ -15,7 +15,7 @@ struct ClassObjects : testing::Test {
     ComPtr<IClassFactory> Factory(REFCLSID clsid = CLSID_PropertyHandler)
     {
         ComPtr<IClassFactory> factory;
-        EXPECT_EQ(server.getClassObject(clsid, IID_IClassFactory, factory.PutVoid()), S_OK);
+        EXPECT_EQ(server.getClassObject(clsid, IID_IClassFactory, &factory), S_OK);
         return factory;
     }
 
@@ -28,7 +28,7 @@ TEST_F(ClassObjects, UnloadWaitsForInstancesHeldClassObjectsAndServerLocks)
     auto factory = Factory();
     EXPECT_EQ(server.canUnloadNow(), S_FALSE) << "a client's class object";
     ComPtr<IInitializeWithStream> instance;
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IInitializeWithStream, instance.PutVoid()), S_OK);
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IInitializeWithStream, &instance), S_OK);
     factory.Reset();
     EXPECT_EQ(server.canUnloadNow(), S_FALSE) << "a live instance";
     instance.Reset();
@@ -50,9 +50,9 @@ TEST_F(ClassObjects, SameClassObjectEveryTimeAndUnknownClassesRefused)
 {
     ComPtr<IUnknown> first;
     ComPtr<IUnknown> second;
-    ASSERT_EQ(server.getClassObject(CLSID_PropertyHandler, IID_IUnknown, first.PutVoid()), S_OK);
-    ASSERT_EQ(server.getClassObject(CLSID_PropertyHandler, IID_IClassFactory, second.PutVoid()), S_OK);
-    EXPECT_EQ(first.Get(), second.As<IUnknown>().Get());
+    ASSERT_EQ(server.getClassObject(CLSID_PropertyHandler, IID_IUnknown, &first), S_OK);
+    ASSERT_EQ(server.getClassObject(CLSID_PropertyHandler, IID_IClassFactory, &second), S_OK);
+    EXPECT_EQ(first.Get(), As<IUnknown>(second).Get());
 
     void* unknown = reinterpret_cast<void*>(1);
     EXPECT_EQ(server.getClassObject(IID_IPersist, IID_IClassFactory, &unknown), CLASS_E_CLASSNOTAVAILABLE);
@@ -70,7 +70,7 @@ TEST_F(ClassObjects, SameClassObjectEveryTimeAndUnknownClassesRefused)
 TEST_F(ClassObjects, AggregationIsRefusedByClassObjectAndInstanceCreator)
 {
     auto factory = Factory();
-    auto outer = factory.As<IUnknown>(); // any object stands in for an outer one
+    auto outer = As<IUnknown>(factory); // any object stands in for an outer one
     for (const IID* iid : {&IID_IUnknown, &IID_IPropertyStore}) {
         void* result = reinterpret_cast<void*>(1);
         EXPECT_EQ(factory->CreateInstance(outer.Get(), *iid, &result), CLASS_E_NOAGGREGATION);
@@ -95,15 +95,15 @@ TEST_F(ClassObjects, MissingInterfaceLeavesNoLock)
 TEST_F(ClassObjects, EveryInterfaceLeadsToOneIdentity)
 {
     ComPtr<IPropertyStore> store;
-    ASSERT_EQ(Factory()->CreateInstance(nullptr, IID_IPropertyStore, store.PutVoid()), S_OK);
-    auto init = store.As<IInitializeWithStream>();
-    auto capabilities = store.As<IPropertyStoreCapabilities>();
+    ASSERT_EQ(Factory()->CreateInstance(nullptr, IID_IPropertyStore, &store), S_OK);
+    auto init = As<IInitializeWithStream>(store);
+    auto capabilities = As<IPropertyStoreCapabilities>(store);
     ASSERT_TRUE(init && capabilities);
-    auto identity = store.As<IUnknown>();
+    auto identity = As<IUnknown>(store);
     EXPECT_EQ(identity.Get(), static_cast<IUnknown*>(init.Get()));
-    EXPECT_EQ(capabilities.As<IUnknown>().Get(), identity.Get());
-    EXPECT_EQ(init.As<IPropertyStore>().Get(), store.Get());
-    EXPECT_FALSE(store.As<IThumbnailProvider>());
+    EXPECT_EQ(As<IUnknown>(capabilities).Get(), identity.Get());
+    EXPECT_EQ(As<IPropertyStore>(init).Get(), store.Get());
+    EXPECT_FALSE(As<IThumbnailProvider>(store));
 }
 
 TEST(ClassObjectRace, ThreadsAskingAtOnceGetTheSameClassObject)

@@ -103,7 +103,7 @@ TypeInfoSummary Summarise(ITypeInfo* info)
         ComPtr<ITypeInfo> implemented;
         int flags = 0;
         info->GetRefTypeOfImplType(i, &reference);
-        info->GetRefTypeInfo(reference, implemented.Put());
+        info->GetRefTypeInfo(reference, &implemented);
         info->GetImplTypeFlags(i, &flags);
         BSTR implementedName = nullptr;
         implemented->GetDocumentation(MEMBERID_NIL, &implementedName, nullptr, nullptr, nullptr);
@@ -117,7 +117,7 @@ TypeInfoSummary Summarise(ITypeInfo* info)
 TEST(ModuleResources, TypeLibraryDescribesBothClassesAndTheirInterfaces)
 {
     ComPtr<ITypeLib> library;
-    ASSERT_EQ(LoadTypeLibEx(BuiltModulePath().c_str(), REGKIND_NONE, library.Put()), S_OK);
+    ASSERT_EQ(LoadTypeLibEx(BuiltModulePath().c_str(), REGKIND_NONE, &library), S_OK);
     TLIBATTR* attributes = nullptr;
     ASSERT_EQ(library->GetLibAttr(&attributes), S_OK);
     EXPECT_TRUE(IsEqualGUID(attributes->guid, LIBID_QuillbrookLib));
@@ -141,7 +141,7 @@ TEST(ModuleResources, TypeLibraryDescribesBothClassesAndTheirInterfaces)
     std::vector<TypeInfoSummary> coclasses;
     for (UINT i = 0; i < library->GetTypeInfoCount(); ++i) {
         ComPtr<ITypeInfo> info;
-        ASSERT_EQ(library->GetTypeInfo(i, info.Put()), S_OK);
+        ASSERT_EQ(library->GetTypeInfo(i, &info), S_OK);
         auto summary = Summarise(info.Get());
         if (summary.kind == TKIND_COCLASS) {
             coclasses.push_back(summary);
@@ -166,7 +166,7 @@ TEST(ModuleResources, TypeLibraryDescribesBothClassesAndTheirInterfaces)
     for (const Expected& expected : {Expected{&IID_IInitializeWithStream, 1}, Expected{&IID_IPropertyStore, 5},
                                      Expected{&__uuidof(IThumbnailProvider), 1}}) {
         ComPtr<ITypeInfo> info;
-        ASSERT_EQ(library->GetTypeInfoOfGuid(*expected.iid, info.Put()), S_OK) << Narrow(GuidText(*expected.iid));
+        ASSERT_EQ(library->GetTypeInfoOfGuid(*expected.iid, &info), S_OK) << Narrow(GuidText(*expected.iid));
         const auto summary = Summarise(info.Get());
         EXPECT_EQ(summary.kind, TKIND_INTERFACE);
         EXPECT_EQ(summary.functionCount, expected.functions) << Narrow(summary.name);
@@ -174,7 +174,7 @@ TEST(ModuleResources, TypeLibraryDescribesBothClassesAndTheirInterfaces)
 
     // PROPVARIANT as it lies in memory: 24 bytes on 64-bit Windows.
     ComPtr<ITypeInfo> store;
-    ASSERT_EQ(library->GetTypeInfoOfGuid(IID_IPropertyStore, store.Put()), S_OK);
+    ASSERT_EQ(library->GetTypeInfoOfGuid(IID_IPropertyStore, &store), S_OK);
     FUNCDESC* getValue = nullptr;
     ASSERT_EQ(store->GetFuncDesc(2, &getValue), S_OK);
     ASSERT_EQ(getValue->cParams, 2);
@@ -182,7 +182,7 @@ TEST(ModuleResources, TypeLibraryDescribesBothClassesAndTheirInterfaces)
     ASSERT_EQ(pointer.vt, VT_PTR);
     ASSERT_EQ(pointer.lptdesc->vt, VT_USERDEFINED);
     ComPtr<ITypeInfo> propVariant;
-    ASSERT_EQ(store->GetRefTypeInfo(pointer.lptdesc->hreftype, propVariant.Put()), S_OK);
+    ASSERT_EQ(store->GetRefTypeInfo(pointer.lptdesc->hreftype, &propVariant), S_OK);
     TYPEATTR* layout = nullptr;
     ASSERT_EQ(propVariant->GetTypeAttr(&layout), S_OK);
     EXPECT_EQ(layout->cbSizeInstance, sizeof(PROPVARIANT));

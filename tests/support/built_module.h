@@ -27,15 +27,15 @@ struct BuiltModuleTest : testing::Test {
     ComPtr<IPropertyStore> OpenFile(const std::wstring& path)
     {
         ComPtr<IClassFactory> factory;
-        EXPECT_EQ(getClassObject(CLSID_PropertyHandler, IID_IClassFactory, factory.PutVoid()), S_OK);
+        EXPECT_EQ(getClassObject(CLSID_PropertyHandler, IID_IClassFactory, &factory), S_OK);
         ComPtr<IInitializeWithStream> init;
-        EXPECT_EQ(factory->CreateInstance(nullptr, IID_IInitializeWithStream, init.PutVoid()), S_OK);
+        EXPECT_EQ(factory->CreateInstance(nullptr, IID_IInitializeWithStream, &init), S_OK);
         ComPtr<IStream> stream;
         EXPECT_EQ(SHCreateStreamOnFileEx(path.c_str(), STGM_READ | STGM_SHARE_DENY_WRITE, FILE_ATTRIBUTE_NORMAL, FALSE,
-                                         nullptr, stream.Put()),
+                                         nullptr, &stream),
                   S_OK);
         EXPECT_EQ(init->Initialize(stream.Get(), STGM_READ), S_OK);
-        return init.As<IPropertyStore>();
+        return As<IPropertyStore>(init);
     }
 
     // The number after "field: " in a metaflac listing.

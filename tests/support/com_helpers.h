@@ -1,64 +1,22 @@
-// Small RAII helpers for tests: interface pointers and PROPVARIANTs.
+// Small RAII helpers for tests: interface pointers (the one holder of the
+// whole project, WRL's ComPtr) and PROPVARIANTs.
 #pragma once
 
 #include "platform/platform.h"
 
-#include <string>
-#include <utility>
+#include <wrl/client.h>
 
-template <class T> class ComPtr {
-public:
-    ComPtr() = default;
-    ComPtr(std::nullptr_t) {}
-    // Adopts a reference the caller already owns.
-    static ComPtr Adopt(T* p)
-    {
-        ComPtr result;
-        result.m_p = p;
-        return result;
-    }
-    ComPtr(const ComPtr& other) : m_p(other.m_p)
-    {
-        if (m_p) {
-            m_p->AddRef();
-        }
-    }
-    ComPtr(ComPtr&& other) noexcept : m_p(std::exchange(other.m_p, nullptr)) {}
-    ComPtr& operator=(ComPtr other) noexcept
-    {
-        std::swap(m_p, other.m_p);
-        return *this;
-    }
-    ~ComPtr() { Reset(); }
+using Microsoft::WRL::ComPtr;
 
-    void Reset()
-    {
-        if (m_p) {
-            std::exchange(m_p, nullptr)->Release();
-        }
+// The object's `Interface`, or an empty pointer when it offers none.
+template <class Interface, class Object> ComPtr<Interface> As(const ComPtr<Object>& object)
+{
+    ComPtr<Interface> result;
+    if (object) {
+        object.As(&result);
     }
-    T* Get() const { return m_p; }
-    T* operator->() const { return m_p; }
-    explicit operator bool() const { return m_p != nullptr; }
-    T** Put()
-    {
-        Reset();
-        return &m_p;
-    }
-    void** PutVoid() { return reinterpret_cast<void**>(Put()); }
-
-    template <class U> ComPtr<U> As() const
-    {
-        ComPtr<U> result;
-        if (m_p) {
-            m_p->QueryInterface(__uuidof(U), result.PutVoid());
-        }
-        return result;
-    }
-
-private:
-    T* m_p = nullptr;
-};
+    return result;
+}
 
 class PropVariant {
 public:

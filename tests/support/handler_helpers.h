@@ -11,21 +11,20 @@
 inline ComPtr<IPropertyStore> NewPropertyHandler()
 {
     ComPtr<IPropertyStore> store;
-    CPropertyHandler::CreateInstance(nullptr, IID_IPropertyStore, store.PutVoid());
+    CPropertyHandler::CreateInstance(nullptr, IID_IPropertyStore, &store);
     return store;
 }
 
 inline HRESULT InitializeWith(IPropertyStore* store, IStream* stream)
 {
     ComPtr<IInitializeWithStream> init;
-    store->QueryInterface(IID_IInitializeWithStream, init.PutVoid());
+    store->QueryInterface(IID_IInitializeWithStream, &init);
     return init->Initialize(stream, STGM_READWRITE);
 }
 
 // A handler initialised over a memory stream holding `bytes`.
 struct LoadedHandler {
-    explicit LoadedHandler(const Bytes& bytes)
-        : stream(ComPtr<MemoryStream>::Adopt(MemoryStream::Create(bytes))), store(NewPropertyHandler())
+    explicit LoadedHandler(const Bytes& bytes) : stream(MemoryStream::Create(bytes)), store(NewPropertyHandler())
     {
         result = InitializeWith(store.Get(), stream.Get());
     }

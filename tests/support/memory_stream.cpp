@@ -5,16 +5,9 @@
 
 MemoryStream::MemoryStream(std::vector<std::uint8_t> bytes) : m_bytes(std::move(bytes)) {}
 
-MemoryStream::~MemoryStream()
+ComPtr<MemoryStream> MemoryStream::Create(std::vector<std::uint8_t> bytes)
 {
-    if (m_destination != nullptr) {
-        m_destination->Release();
-    }
-}
-
-MemoryStream* MemoryStream::Create(std::vector<std::uint8_t> bytes)
-{
-    return new MemoryStream(std::move(bytes));
+    return ComPtr<MemoryStream>(new MemoryStream(std::move(bytes)));
 }
 
 int MemoryStream::Calls(StreamCall kind) const
@@ -50,7 +43,7 @@ void MemoryStream::FailDestinationCall(StreamCall kind, int nth, HRESULT hr)
 
 int MemoryStream::DestinationCalls(StreamCall kind) const
 {
-    if (m_destination != nullptr) {
+    if (m_destination) {
         return m_destination->Calls(kind);
     }
     const auto found = m_lastDestinationCalls.find(kind);
@@ -68,37 +61,9 @@ bool MemoryStream::ShouldFail(StreamCall kind, HRESULT& hr)
     return false;
 }
 
-STDMETHODIMP MemoryStream::QueryInterface(REFIID iid, void** ppv)
+bool MemoryStream::Offers(REFIID iid) const noexcept
 {
-    if (ppv == nullptr) {
-        return E_POINTER;
-    }
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ISequentialStream) || IsEqualIID(iid, IID_IStream)) {
-        *ppv = static_cast<IStream*>(this);
-        AddRef();
-        return S_OK;
-    }
-    if (m_safeSave && IsEqualIID(iid, IID_IDestinationStreamFactory)) {
-        *ppv = static_cast<IDestinationStreamFactory*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) MemoryStream::AddRef()
-{
-    return static_cast<ULONG>(InterlockedIncrement(&m_refs));
-}
-
-STDMETHODIMP_(ULONG) MemoryStream::Release()
-{
-    const LONG count = InterlockedDecrement(&m_refs);
-    if (count == 0) {
-        delete this;
-    }
-    return static_cast<ULONG>(count);
+    return m_safeSave || !IsEqualIID(iid, IID_IDestinationStreamFactory);
 }
 
 STDMETHODIMP MemoryStream::Read(void* buffer, ULONG count, ULONG* read)
@@ -197,12 +162,11 @@ STDMETHODIMP MemoryStream::Commit(DWORD)
     if (ShouldFail(StreamCall::Commit, hr)) {
         return hr;
     }
-    if (m_destination != nullptr) {
+    if (m_destination) {
         m_bytes = m_destination->Bytes();
         m_position = 0;
         m_lastDestinationCalls = m_destination->m_calls;
-        m_destination->Release();
-        m_destination = nullptr;
+        m_destination.Reset();
     }
     return S_OK;
 }
@@ -213,10 +177,9 @@ STDMETHODIMP MemoryStream::Revert()
     if (ShouldFail(StreamCall::Revert, hr)) {
         return hr;
     }
-    if (m_destination != nullptr) {
+    if (m_destination) {
         m_lastDestinationCalls = m_destination->m_calls;
-        m_destination->Release();
-        m_destination = nullptr;
+        m_destination.Reset();
     }
     return S_OK;
 }
@@ -231,17 +194,12 @@ STDMETHODIMP MemoryStream::GetDestinationStream(IStream** destination)
     if (ShouldFail(StreamCall::GetDestination, hr)) {
         return hr;
     }
-    if (m_destination != nullptr) {
-        m_destination->Release();
-    }
     m_destination = Create();
     for (const auto& [kind, failure] : m_destinationFailures) {
         m_destination->FailCall(kind, failure.first, failure.second);
     }
     m_destinationFailures.clear();
-    m_destination->AddRef();
-    *destination = m_destination;
-    return S_OK;
+    return m_destination.CopyTo(destination);
 }
 
 STDMETHODIMP MemoryStream::Stat(STATSTG* stat, DWORD)

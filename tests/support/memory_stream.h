@@ -2,7 +2,8 @@
 // Nth call of a kind made to fail.
 #pragma once
 
-#include "platform/platform.h"
+#include "tests/support/com_helpers.h"
+#include "tools/common/unknown_object.h"
 
 #include <cstdint>
 #include <map>
@@ -15,19 +16,17 @@ enum class StreamCall { Read, Write, Seek, Commit, SetSize, Stat, GetDestination
 // stream, pending until this stream's Commit puts the last one in place
 // (whatever it holds by then) or Revert drops it. Writes to this stream itself
 // land at once, as in a file.
-class MemoryStream : public IStream, public IDestinationStreamFactory {
+class MemoryStream : public UnknownObject<IStream, IDestinationStreamFactory> {
 public:
     explicit MemoryStream(std::vector<std::uint8_t> bytes = {});
-    virtual ~MemoryStream();
 
-    // A new stream with one reference, owned by the caller.
-    static MemoryStream* Create(std::vector<std::uint8_t> bytes = {});
+    // A new stream, held by the ComPtr returned.
+    static ComPtr<MemoryStream> Create(std::vector<std::uint8_t> bytes = {});
 
     std::vector<std::uint8_t>& Bytes() { return m_bytes; }
     ULONGLONG Position() const { return m_position; }
     int Calls(StreamCall kind) const;
     int TotalCalls() const;
-    LONG RefCount() const { return m_refs; }
 
     // The `nth` call (1-based) of `kind` from now on fails with `hr`.
     void FailCall(StreamCall kind, int nth, HRESULT hr = STG_E_ACCESSDENIED);
@@ -38,7 +37,7 @@ public:
     void SetReadOnly(bool readOnly) { m_readOnly = readOnly; }
     void EnableSafeSave() { m_safeSave = true; }
     // The destination handed out by the last GetDestinationStream, if any.
-    MemoryStream* Destination() const { return m_destination; }
+    MemoryStream* Destination() const { return m_destination.Get(); }
     // The `nth` call of `kind` on the next destination handed out fails.
     void FailDestinationCall(StreamCall kind, int nth, HRESULT hr = STG_E_ACCESSDENIED);
     // Calls made on the last destination handed out, also once it has been
@@ -46,11 +45,6 @@ public:
     int DestinationCalls(StreamCall kind) const;
     // Reads return at most this many bytes per call.
     void SetReadChunk(ULONG chunk) { m_readChunk = chunk; }
-
-    // IUnknown
-    STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override;
-    STDMETHOD_(ULONG, AddRef)() override;
-    STDMETHOD_(ULONG, Release)() override;
 
     // ISequentialStream
     STDMETHOD(Read)(void* buffer, ULONG count, ULONG* read) override;
@@ -71,11 +65,12 @@ public:
     STDMETHOD(GetDestinationStream)(IStream** destination) override;
 
 protected:
+    // IDestinationStreamFactory only with safe save enabled.
+    bool Offers(REFIID iid) const noexcept override;
     // Counts the call and tells whether it is to fail (and with what).
     bool ShouldFail(StreamCall kind, HRESULT& hr);
 
 private:
-    LONG m_refs = 1;
     std::vector<std::uint8_t> m_bytes;
     ULONGLONG m_position = 0;
     std::map<StreamCall, int> m_calls;
@@ -83,7 +78,7 @@ private:
     bool m_readOnly = false;
     ULONG m_readChunk = 0;
     bool m_safeSave = false;
-    MemoryStream* m_destination = nullptr;
+    ComPtr<MemoryStream> m_destination;
     std::map<StreamCall, std::pair<int, HRESULT>> m_destinationFailures;
     std::map<StreamCall, int> m_lastDestinationCalls;
 };

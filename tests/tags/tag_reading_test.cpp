@@ -59,7 +59,7 @@ TEST(TagShapes, EveryFieldNameAnswersThroughItsKey)
 TEST(TagMultiValues, VectorsLeaveOutEmptyValues)
 {
     auto store = NewPropertyHandler();
-    auto stream = ComPtr<MemoryStream>::Adopt(MemoryStream::Create(TaggedFlac({"GENRE=Jazz", "GENRE=Funk"})));
+    auto stream = MemoryStream::Create(TaggedFlac({"GENRE=Jazz", "GENRE=Funk"}));
     ASSERT_EQ(InitializeWith(store.Get(), stream.Get()), S_OK);
     PROPVARIANT withEmpty{};
     PCWSTR texts[] = {L"Rock", L"", L"Pop"};
@@ -72,7 +72,7 @@ TEST(TagMultiValues, VectorsLeaveOutEmptyValues)
 TEST(TagMultiValues, StringKindsTakeTheFirstNonEmptyValue)
 {
     auto store = NewPropertyHandler();
-    auto stream = ComPtr<MemoryStream>::Adopt(MemoryStream::Create(TaggedFlac({})));
+    auto stream = MemoryStream::Create(TaggedFlac({}));
     ASSERT_EQ(InitializeWith(store.Get(), stream.Get()), S_OK);
     PROPVARIANT values{};
     PCWSTR texts[] = {L"", L"Second", L"Third"};

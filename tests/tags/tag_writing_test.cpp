@@ -166,7 +166,7 @@ TEST(TagSetterKeyList, SettersNeverChangeTheListedKeys)
 TEST(TagSetterKeyList, OnlyTagKeysAreWritable)
 {
     Writable h({});
-    auto caps = h.store.As<IPropertyStoreCapabilities>();
+    auto caps = As<IPropertyStoreCapabilities>(h.store);
     ASSERT_TRUE(caps);
     int writable = 0;
     for (const GetterBinding& row : GetterTable) {

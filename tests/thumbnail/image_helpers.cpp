@@ -34,29 +34,27 @@ Image Quadrants(UINT width, UINT height, Pixel topLeft, Pixel topRight, Pixel bo
 Bytes EncodeImage(const Image& image, REFGUID container, REFWICPixelFormatGUID format)
 {
     ComPtr<IWICImagingFactory> factory;
-    Check(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                           factory.PutVoid()),
+    Check(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory, &factory),
           "creating the imaging factory");
     ComPtr<IWICBitmap> source;
     Check(factory->CreateBitmapFromMemory(image.width, image.height, GUID_WICPixelFormat32bppBGRA, image.width * 4,
                                           static_cast<UINT>(image.pixels.size() * 4),
-                                          reinterpret_cast<BYTE*>(const_cast<Pixel*>(image.pixels.data())),
-                                          source.Put()),
+                                          reinterpret_cast<BYTE*>(const_cast<Pixel*>(image.pixels.data())), &source),
           "wrapping the pixels");
     ComPtr<IWICFormatConverter> converted;
-    Check(factory->CreateFormatConverter(converted.Put()), "creating a converter");
+    Check(factory->CreateFormatConverter(&converted), "creating a converter");
     Check(
         converted->Initialize(source.Get(), format, WICBitmapDitherTypeNone, nullptr, 0.0, WICBitmapPaletteTypeCustom),
         "converting the pixels");
 
     ComPtr<IStream> stream;
-    Check(CreateStreamOnHGlobal(nullptr, TRUE, stream.Put()), "creating the stream");
+    Check(CreateStreamOnHGlobal(nullptr, TRUE, &stream), "creating the stream");
     ComPtr<IWICBitmapEncoder> encoder;
-    Check(factory->CreateEncoder(container, nullptr, encoder.Put()), "creating the encoder");
+    Check(factory->CreateEncoder(container, nullptr, &encoder), "creating the encoder");
     Check(encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache), "starting the encoder");
     ComPtr<IWICBitmapFrameEncode> frame;
     ComPtr<IPropertyBag2> options;
-    Check(encoder->CreateNewFrame(frame.Put(), options.Put()), "creating a frame");
+    Check(encoder->CreateNewFrame(&frame, &options), "creating a frame");
     Check(frame->Initialize(options.Get()), "starting the frame");
     Check(frame->SetSize(image.width, image.height), "sizing the frame");
     WICPixelFormatGUID frameFormat = format;

@@ -1,6 +1,8 @@
 #include "tests/thumbnail/recording_photo_provider.h"
 
+#include "tests/support/com_helpers.h"
 #include "thumbnail/photo_thumbnail_clsid.h"
+#include "tools/common/unknown_object.h"
 
 #include <new>
 
@@ -10,43 +12,10 @@ RecordingBehaviour g_behaviour;
 RecordedCalls g_calls;
 LONG g_liveObjects = 0;
 
-class RecordingObject final : public IInitializeWithStream, public IThumbnailProvider {
+class RecordingObject final : public UnknownObject<IInitializeWithStream, IThumbnailProvider> {
 public:
     RecordingObject() { ++g_liveObjects; }
-    ~RecordingObject()
-    {
-        if (m_stream != nullptr) {
-            m_stream->Release();
-        }
-        --g_liveObjects;
-    }
-    RecordingObject(const RecordingObject&) = delete;
-    RecordingObject& operator=(const RecordingObject&) = delete;
-
-    STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override
-    {
-        *ppv = nullptr;
-        if (iid == IID_IUnknown) {
-            *ppv = static_cast<IInitializeWithStream*>(this);
-        } else if (iid == IID_IInitializeWithStream && g_behaviour.offersInitializeWithStream) {
-            *ppv = static_cast<IInitializeWithStream*>(this);
-        } else if (iid == __uuidof(IThumbnailProvider) && g_behaviour.offersThumbnailProvider) {
-            *ppv = static_cast<IThumbnailProvider*>(this);
-        } else {
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return static_cast<ULONG>(++m_refs); }
-    STDMETHOD_(ULONG, Release)() override
-    {
-        const LONG count = --m_refs;
-        if (count == 0) {
-            delete this;
-        }
-        return static_cast<ULONG>(count);
-    }
+    ~RecordingObject() override { --g_liveObjects; }
 
     // Reads everything the stream holds and keeps a reference to it, as a
     // provider that decodes lazily would.
@@ -63,7 +32,6 @@ public:
         if (FAILED(g_behaviour.initializeResult)) {
             return g_behaviour.initializeResult;
         }
-        stream->AddRef();
         m_stream = stream;
         return g_behaviour.initializeResult;
     }
@@ -77,9 +45,21 @@ public:
         return g_behaviour.thumbnailResult;
     }
 
+protected:
+    // Each interface only where the behaviour offers it.
+    bool Offers(REFIID iid) const noexcept override
+    {
+        if (iid == IID_IInitializeWithStream) {
+            return g_behaviour.offersInitializeWithStream;
+        }
+        if (iid == __uuidof(IThumbnailProvider)) {
+            return g_behaviour.offersThumbnailProvider;
+        }
+        return true;
+    }
+
 private:
-    LONG m_refs = 1;
-    IStream* m_stream = nullptr;
+    ComPtr<IStream> m_stream;
 };
 
 class RecordingFactory final : public IClassFactory {
@@ -104,14 +84,12 @@ public:
         if (FAILED(g_behaviour.createResult)) {
             return g_behaviour.createResult;
         }
-        auto* object = new (std::nothrow) RecordingObject();
-        if (object == nullptr) {
+        const ComPtr<RecordingObject> object(new (std::nothrow) RecordingObject());
+        if (!object) {
             return E_OUTOFMEMORY;
         }
         ++g_calls.created;
-        const HRESULT hr = object->QueryInterface(iid, ppv);
-        object->Release();
-        return hr;
+        return object->QueryInterface(iid, ppv);
     }
     STDMETHOD(LockServer)(BOOL) override { return S_OK; }
 };

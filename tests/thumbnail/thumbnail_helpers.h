@@ -9,20 +9,20 @@
 inline ComPtr<IThumbnailProvider> NewThumbnailProvider()
 {
     ComPtr<IThumbnailProvider> provider;
-    CThumbnailProvider::CreateInstance(nullptr, __uuidof(IThumbnailProvider), provider.PutVoid());
+    CThumbnailProvider::CreateInstance(nullptr, __uuidof(IThumbnailProvider), &provider);
     return provider;
 }
 
 inline HRESULT InitializeWith(IThumbnailProvider* provider, IStream* stream, DWORD mode = STGM_READ)
 {
     ComPtr<IInitializeWithStream> init;
-    provider->QueryInterface(IID_IInitializeWithStream, init.PutVoid());
+    provider->QueryInterface(IID_IInitializeWithStream, &init);
     return init->Initialize(stream, mode);
 }
 
 inline ComPtr<MemoryStream> StreamOver(const Bytes& bytes)
 {
-    return ComPtr<MemoryStream>::Adopt(MemoryStream::Create(bytes));
+    return MemoryStream::Create(bytes);
 }
 
 // A FLAC stream whose metadata holds the given pictures, in order.

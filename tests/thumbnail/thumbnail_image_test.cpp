@@ -122,7 +122,7 @@ TEST(ThumbnailImage, LinkInsteadOfImageFailsWithThePhotoProvidersCode)
 
     ComPtr<IInitializeWithStream> photoProvider;
     ASSERT_EQ(CoCreateInstance(CLSID_PhotoThumbnailProvider, nullptr, CLSCTX_INPROC_SERVER, IID_IInitializeWithStream,
-                               photoProvider.PutVoid()),
+                               &photoProvider),
               S_OK);
     auto linkStream = StreamOver(link);
     const HRESULT photoResult = photoProvider->Initialize(linkStream.Get(), STGM_READ);
@@ -145,7 +145,7 @@ struct ThumbnailOfFile : testing::Test {
         ASSERT_NE(module, nullptr);
         auto getClassObject = GetExport<GetClassObjectFn>(module, "DllGetClassObject");
         ASSERT_NE(getClassObject, nullptr);
-        ASSERT_EQ(getClassObject(CLSID_ThumbnailProvider, IID_IClassFactory, factory.PutVoid()), S_OK);
+        ASSERT_EQ(getClassObject(CLSID_ThumbnailProvider, IID_IClassFactory, &factory), S_OK);
     }
     void TearDown() override
     {
@@ -156,10 +156,10 @@ struct ThumbnailOfFile : testing::Test {
     Thumbnail Of(const std::wstring& fixture, UINT cx)
     {
         ComPtr<IInitializeWithStream> init;
-        EXPECT_EQ(factory->CreateInstance(nullptr, IID_IInitializeWithStream, init.PutVoid()), S_OK);
+        EXPECT_EQ(factory->CreateInstance(nullptr, IID_IInitializeWithStream, &init), S_OK);
         ComPtr<IStream> stream;
         EXPECT_EQ(SHCreateStreamOnFileEx(FixturePath(fixture).c_str(), STGM_READ | STGM_SHARE_DENY_WRITE,
-                                         FILE_ATTRIBUTE_NORMAL, FALSE, nullptr, stream.Put()),
+                                         FILE_ATTRIBUTE_NORMAL, FALSE, nullptr, &stream),
                   S_OK);
         if (!init || !stream) {
             return {};
@@ -168,7 +168,7 @@ struct ThumbnailOfFile : testing::Test {
         if (FAILED(hr)) {
             return Thumbnail::Failed(hr);
         }
-        return TakeThumbnail(init.As<IThumbnailProvider>().Get(), cx);
+        return TakeThumbnail(As<IThumbnailProvider>(init).Get(), cx);
     }
 
     HMODULE module = nullptr;

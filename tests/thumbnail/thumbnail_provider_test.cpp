@@ -15,9 +15,8 @@ TEST(ThumbnailRecording, InProcessRegistrationIsWhatTheProviderCreates)
     RecordingPhotoProvider recorder;
     ASSERT_EQ(recorder.RegistrationResult(), S_OK);
     ComPtr<IUnknown> object;
-    ASSERT_EQ(
-        CoCreateInstance(CLSID_PhotoThumbnailProvider, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, object.PutVoid()),
-        S_OK);
+    ASSERT_EQ(CoCreateInstance(CLSID_PhotoThumbnailProvider, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object),
+              S_OK);
     EXPECT_EQ(recorder.Calls().created, 1);
     EXPECT_EQ(RecordingPhotoProvider::LiveObjects(), 1);
     object.Reset();
@@ -193,11 +192,11 @@ TEST(ThumbnailProvider, AnswersItsTwoInterfacesWithInitializeWithStreamAsIdentit
 {
     auto provider = NewThumbnailProvider();
     ASSERT_TRUE(provider);
-    auto init = provider.As<IInitializeWithStream>();
-    auto unknown = provider.As<IUnknown>();
+    auto init = As<IInitializeWithStream>(provider);
+    auto unknown = As<IUnknown>(provider);
     ASSERT_TRUE(init);
     EXPECT_EQ(static_cast<IUnknown*>(init.Get()), unknown.Get());
-    EXPECT_FALSE(provider.As<IPropertyStore>());
+    EXPECT_FALSE(As<IPropertyStore>(provider));
 }
 
 } // namespace

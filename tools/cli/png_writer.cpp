@@ -1,34 +1,35 @@
 #include "tools/cli/png_writer.h"
 
-#include "com/scoped_interface.h"
-
 #include <wincodec.h>
+#include <wrl/client.h>
+
+using Microsoft::WRL::ComPtr;
 
 HRESULT SaveBitmapAsPng(HBITMAP bitmap, bool hasAlpha, const std::wstring& path)
 {
-    ScopedInterface<IWICImagingFactory> factory;
-    HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                                  factory.PutVoid());
-    ScopedInterface<IWICBitmap> source;
+    ComPtr<IWICImagingFactory> factory;
+    HRESULT hr =
+        CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory, &factory);
+    ComPtr<IWICBitmap> source;
     if (SUCCEEDED(hr)) {
         hr = factory->CreateBitmapFromHBITMAP(bitmap, nullptr, hasAlpha ? WICBitmapUseAlpha : WICBitmapIgnoreAlpha,
                                               &source);
     }
-    ScopedInterface<IWICStream> stream;
+    ComPtr<IWICStream> stream;
     if (SUCCEEDED(hr)) {
         hr = factory->CreateStream(&stream);
     }
     if (SUCCEEDED(hr)) {
         hr = stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE);
     }
-    ScopedInterface<IWICBitmapEncoder> encoder;
+    ComPtr<IWICBitmapEncoder> encoder;
     if (SUCCEEDED(hr)) {
         hr = factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder);
     }
     if (SUCCEEDED(hr)) {
         hr = encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache);
     }
-    ScopedInterface<IWICBitmapFrameEncode> frame;
+    ComPtr<IWICBitmapFrameEncode> frame;
     if (SUCCEEDED(hr)) {
         hr = encoder->CreateNewFrame(&frame, nullptr);
     }

@@ -46,13 +46,11 @@ public:
         if (outer != nullptr) {
             return CLASS_E_NOAGGREGATION;
         }
-        auto* provider = new (std::nothrow) WicThumbnailProvider();
-        if (provider == nullptr) {
+        const Microsoft::WRL::ComPtr<WicThumbnailProvider> provider(new (std::nothrow) WicThumbnailProvider());
+        if (!provider) {
             return E_OUTOFMEMORY;
         }
-        const HRESULT hr = provider->QueryInterface(iid, ppv);
-        provider->Release();
-        return hr;
+        return provider->QueryInterface(iid, ppv);
     }
     STDMETHOD(LockServer)(BOOL lock) override
     {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+using Microsoft::WRL::ComPtr;
+
 LONG g_standinLocks = 0;
 
 namespace {
@@ -10,16 +12,16 @@ namespace {
 // can, and, for an indexed format, its palette actually has alpha.
 bool FrameHasAlpha(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame, REFWICPixelFormatGUID format)
 {
-    ComRef<IWICComponentInfo> info;
-    ComRef<IWICPixelFormatInfo2> formatInfo;
+    ComPtr<IWICComponentInfo> info;
+    ComPtr<IWICPixelFormatInfo2> formatInfo;
     BOOL transparent = FALSE;
-    if (FAILED(factory->CreateComponentInfo(format, info.Put())) ||
-        FAILED(info->QueryInterface(IID_IWICPixelFormatInfo2, formatInfo.PutVoid())) ||
+    if (FAILED(factory->CreateComponentInfo(format, &info)) ||
+        FAILED(info->QueryInterface(IID_IWICPixelFormatInfo2, &formatInfo)) ||
         FAILED(formatInfo->SupportsTransparency(&transparent)) || !transparent) {
         return false;
     }
-    ComRef<IWICPalette> palette;
-    if (SUCCEEDED(factory->CreatePalette(palette.Put())) && SUCCEEDED(frame->CopyPalette(palette.Get()))) {
+    ComPtr<IWICPalette> palette;
+    if (SUCCEEDED(factory->CreatePalette(&palette)) && SUCCEEDED(frame->CopyPalette(palette.Get()))) {
         BOOL paletteAlpha = FALSE;
         return SUCCEEDED(palette->HasAlpha(&paletteAlpha)) && paletteAlpha;
     }
@@ -49,72 +51,41 @@ WicThumbnailProvider::~WicThumbnailProvider()
     InterlockedDecrement(&g_standinLocks);
 }
 
-STDMETHODIMP WicThumbnailProvider::QueryInterface(REFIID iid, void** ppv)
-{
-    if (ppv == nullptr) {
-        return E_POINTER;
-    }
-    if (iid == IID_IUnknown || iid == IID_IInitializeWithStream) {
-        *ppv = static_cast<IInitializeWithStream*>(this);
-    } else if (iid == __uuidof(IThumbnailProvider)) {
-        *ppv = static_cast<IThumbnailProvider*>(this);
-    } else {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
-STDMETHODIMP_(ULONG) WicThumbnailProvider::AddRef()
-{
-    return static_cast<ULONG>(InterlockedIncrement(&m_refs));
-}
-
-STDMETHODIMP_(ULONG) WicThumbnailProvider::Release()
-{
-    const LONG count = InterlockedDecrement(&m_refs);
-    if (count == 0) {
-        delete this;
-    }
-    return static_cast<ULONG>(count);
-}
-
 STDMETHODIMP WicThumbnailProvider::Initialize(IStream* stream, DWORD /*mode*/)
 {
     if (stream == nullptr) {
         return E_INVALIDARG;
     }
-    if (m_image.Get() != nullptr) {
+    if (m_image) {
         return HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED);
     }
-    ComRef<IWICImagingFactory> factory;
-    HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                                  factory.PutVoid());
-    ComRef<IWICBitmapDecoder> decoder;
+    ComPtr<IWICImagingFactory> factory;
+    HRESULT hr =
+        CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory, &factory);
+    ComPtr<IWICBitmapDecoder> decoder;
     if (SUCCEEDED(hr)) {
-        hr = factory->CreateDecoderFromStream(stream, nullptr, WICDecodeMetadataCacheOnDemand, decoder.Put());
+        hr = factory->CreateDecoderFromStream(stream, nullptr, WICDecodeMetadataCacheOnDemand, &decoder);
     }
-    ComRef<IWICBitmapFrameDecode> frame;
+    ComPtr<IWICBitmapFrameDecode> frame;
     if (SUCCEEDED(hr)) {
-        hr = decoder->GetFrame(0, frame.Put());
+        hr = decoder->GetFrame(0, &frame);
     }
     WICPixelFormatGUID format{};
     if (SUCCEEDED(hr)) {
         hr = frame->GetPixelFormat(&format);
     }
-    ComRef<IWICFormatConverter> converter;
+    ComPtr<IWICFormatConverter> converter;
     if (SUCCEEDED(hr)) {
-        hr = factory->CreateFormatConverter(converter.Put());
+        hr = factory->CreateFormatConverter(&converter);
     }
     if (SUCCEEDED(hr)) {
         hr = converter->Initialize(frame.Get(), GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone, nullptr, 0.0,
                                    WICBitmapPaletteTypeCustom);
     }
     // Decoded in full now: the caller may drop the stream once we return.
-    ComRef<IWICBitmap> image;
+    ComPtr<IWICBitmap> image;
     if (SUCCEEDED(hr)) {
-        hr = factory->CreateBitmapFromSource(converter.Get(), WICBitmapCacheOnLoad, image.Put());
+        hr = factory->CreateBitmapFromSource(converter.Get(), WICBitmapCacheOnLoad, &image);
     }
     if (FAILED(hr)) {
         return hr;
@@ -135,7 +106,7 @@ STDMETHODIMP WicThumbnailProvider::GetThumbnail(UINT cx, HBITMAP* bitmap, WTS_AL
     if (cx == 0) {
         return E_INVALIDARG;
     }
-    if (m_image.Get() == nullptr) {
+    if (!m_image) {
         return E_UNEXPECTED;
     }
     UINT width = 0;
@@ -151,10 +122,10 @@ STDMETHODIMP WicThumbnailProvider::GetThumbnail(UINT cx, HBITMAP* bitmap, WTS_AL
         return E_OUTOFMEMORY;
     }
 
-    ComRef<IWICBitmapScaler> scaler;
+    ComPtr<IWICBitmapScaler> scaler;
     IWICBitmapSource* source = m_image.Get();
     if (static_cast<UINT>(size.cx) != width || static_cast<UINT>(size.cy) != height) {
-        hr = m_factory->CreateBitmapScaler(scaler.Put());
+        hr = m_factory->CreateBitmapScaler(&scaler);
         if (SUCCEEDED(hr)) {
             hr = scaler->Initialize(m_image.Get(), static_cast<UINT>(size.cx), static_cast<UINT>(size.cy),
                                     WICBitmapInterpolationModeFant);

@@ -3,19 +3,14 @@
 // and scales them into a 32-bit top-down DIB section.
 #pragma once
 
-#include "tools/photo_thumbnail_standin/com_ref.h"
+#include "tools/common/unknown_object.h"
 
-class WicThumbnailProvider final : public IInitializeWithStream, public IThumbnailProvider {
+#include <wrl/client.h>
+
+class WicThumbnailProvider final : public UnknownObject<IInitializeWithStream, IThumbnailProvider> {
 public:
     WicThumbnailProvider() noexcept;
-    ~WicThumbnailProvider();
-    WicThumbnailProvider(const WicThumbnailProvider&) = delete;
-    WicThumbnailProvider& operator=(const WicThumbnailProvider&) = delete;
-
-    // IUnknown
-    STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override;
-    STDMETHOD_(ULONG, AddRef)() override;
-    STDMETHOD_(ULONG, Release)() override;
+    ~WicThumbnailProvider() override;
 
     // IInitializeWithStream: decodes the first frame; bytes that are no
     // image give the imaging component's error.
@@ -25,9 +20,8 @@ public:
     STDMETHOD(GetThumbnail)(UINT cx, HBITMAP* bitmap, WTS_ALPHATYPE* alpha) override;
 
 private:
-    LONG m_refs = 1;
-    ComRef<IWICImagingFactory> m_factory;
-    ComRef<IWICBitmap> m_image; // the decoded frame as 32bppBGRA
+    Microsoft::WRL::ComPtr<IWICImagingFactory> m_factory;
+    Microsoft::WRL::ComPtr<IWICBitmap> m_image; // the decoded frame as 32bppBGRA
     WTS_ALPHATYPE m_alpha = WTSAT_UNKNOWN;
 };
 

@@ -3,6 +3,8 @@
 #include <cwchar>
 #include <new>
 
+using Microsoft::WRL::ComPtr;
+
 namespace {
 
 HRESULT OpenFileStream(const std::wstring& path, DWORD mode, BOOL create, IStream** stream)
@@ -83,100 +85,68 @@ HRESULT SafeSaveStream::Open(const std::wstring& path, SafeSaveStream** stream)
         return HRESULT_FROM_WIN32(length == 0 ? GetLastError() : ERROR_INVALID_NAME);
     }
     fullPath.resize(length - 1);
-    IStream* file = nullptr;
+    ComPtr<IStream> file;
     const HRESULT hr = OpenFileStream(fullPath, OriginalMode, FALSE, &file);
     if (FAILED(hr)) {
         return hr;
     }
-    *stream = new (std::nothrow) SafeSaveStream(std::move(fullPath), file);
-    if (*stream == nullptr) {
-        file->Release();
+    ComPtr<SafeSaveStream> opened(new (std::nothrow) SafeSaveStream(std::move(fullPath), std::move(file)));
+    if (!opened) {
         return E_OUTOFMEMORY;
     }
+    *stream = opened.Detach();
     return S_OK;
 }
 
-SafeSaveStream::SafeSaveStream(std::wstring path, IStream* file) : m_path(std::move(path)), m_file(file) {}
+SafeSaveStream::SafeSaveStream(std::wstring path, ComPtr<IStream> file)
+    : m_path(std::move(path)), m_file(std::move(file))
+{
+}
 
 SafeSaveStream::~SafeSaveStream()
 {
     DiscardDestination();
-    if (m_file != nullptr) {
-        m_file->Release();
-    }
 }
 
 void SafeSaveStream::DiscardDestination()
 {
-    if (m_destination != nullptr) {
-        m_destination->Release();
-        m_destination = nullptr;
+    if (m_destination) {
+        m_destination.Reset();
         DeleteFileW(m_temporaryPath.c_str());
     }
 }
 
-STDMETHODIMP SafeSaveStream::QueryInterface(REFIID iid, void** ppv)
-{
-    if (ppv == nullptr) {
-        return E_POINTER;
-    }
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ISequentialStream) || IsEqualIID(iid, IID_IStream)) {
-        *ppv = static_cast<IStream*>(this);
-    } else if (IsEqualIID(iid, IID_IDestinationStreamFactory)) {
-        *ppv = static_cast<IDestinationStreamFactory*>(this);
-    } else {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
-STDMETHODIMP_(ULONG) SafeSaveStream::AddRef()
-{
-    return static_cast<ULONG>(InterlockedIncrement(&m_refs));
-}
-
-STDMETHODIMP_(ULONG) SafeSaveStream::Release()
-{
-    const LONG count = InterlockedDecrement(&m_refs);
-    if (count == 0) {
-        delete this;
-    }
-    return static_cast<ULONG>(count);
-}
-
 STDMETHODIMP SafeSaveStream::Read(void* buffer, ULONG count, ULONG* read)
 {
-    return m_file != nullptr ? m_file->Read(buffer, count, read) : E_UNEXPECTED;
+    return m_file ? m_file->Read(buffer, count, read) : E_UNEXPECTED;
 }
 
 STDMETHODIMP SafeSaveStream::Write(const void* buffer, ULONG count, ULONG* written)
 {
-    return m_file != nullptr ? m_file->Write(buffer, count, written) : E_UNEXPECTED;
+    return m_file ? m_file->Write(buffer, count, written) : E_UNEXPECTED;
 }
 
 STDMETHODIMP SafeSaveStream::Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position)
 {
-    return m_file != nullptr ? m_file->Seek(move, origin, position) : E_UNEXPECTED;
+    return m_file ? m_file->Seek(move, origin, position) : E_UNEXPECTED;
 }
 
 STDMETHODIMP SafeSaveStream::SetSize(ULARGE_INTEGER size)
 {
-    return m_file != nullptr ? m_file->SetSize(size) : E_UNEXPECTED;
+    return m_file ? m_file->SetSize(size) : E_UNEXPECTED;
 }
 
 STDMETHODIMP SafeSaveStream::CopyTo(IStream* to, ULARGE_INTEGER count, ULARGE_INTEGER* read, ULARGE_INTEGER* written)
 {
-    return m_file != nullptr ? m_file->CopyTo(to, count, read, written) : E_UNEXPECTED;
+    return m_file ? m_file->CopyTo(to, count, read, written) : E_UNEXPECTED;
 }
 
 STDMETHODIMP SafeSaveStream::Commit(DWORD flags)
 {
-    if (m_file == nullptr) {
+    if (!m_file) {
         return E_UNEXPECTED;
     }
-    if (m_destination == nullptr) {
+    if (!m_destination) {
         return m_file->Commit(flags);
     }
     HRESULT hr = m_destination->Commit(flags);
@@ -184,8 +154,7 @@ STDMETHODIMP SafeSaveStream::Commit(DWORD flags)
         DiscardDestination();
         return hr;
     }
-    m_destination->Release();
-    m_destination = nullptr;
+    m_destination.Reset();
     PrepareCopy(m_path, m_temporaryPath);
     // The original is closed so that the finished copy can take its place;
     // either way the file is open again afterwards. ReplaceFileW gives the
@@ -193,8 +162,7 @@ STDMETHODIMP SafeSaveStream::Commit(DWORD flags)
     // attributes, creation time, short name and object identifier. Hard
     // links are not among them: the original's other names go on naming its
     // old content, as with any replace of a whole file.
-    m_file->Release();
-    m_file = nullptr;
+    m_file.Reset();
     if (!ReplaceFileW(m_path.c_str(), m_temporaryPath.c_str(), nullptr, 0, nullptr, nullptr)) {
         const DWORD error = GetLastError();
         hr = HRESULT_FROM_WIN32(error);
@@ -221,17 +189,17 @@ STDMETHODIMP SafeSaveStream::Revert()
 
 STDMETHODIMP SafeSaveStream::LockRegion(ULARGE_INTEGER offset, ULARGE_INTEGER count, DWORD type)
 {
-    return m_file != nullptr ? m_file->LockRegion(offset, count, type) : E_UNEXPECTED;
+    return m_file ? m_file->LockRegion(offset, count, type) : E_UNEXPECTED;
 }
 
 STDMETHODIMP SafeSaveStream::UnlockRegion(ULARGE_INTEGER offset, ULARGE_INTEGER count, DWORD type)
 {
-    return m_file != nullptr ? m_file->UnlockRegion(offset, count, type) : E_UNEXPECTED;
+    return m_file ? m_file->UnlockRegion(offset, count, type) : E_UNEXPECTED;
 }
 
 STDMETHODIMP SafeSaveStream::Stat(STATSTG* stat, DWORD flags)
 {
-    return m_file != nullptr ? m_file->Stat(stat, flags) : E_UNEXPECTED;
+    return m_file ? m_file->Stat(stat, flags) : E_UNEXPECTED;
 }
 
 STDMETHODIMP SafeSaveStream::Clone(IStream** clone)
@@ -248,7 +216,7 @@ STDMETHODIMP SafeSaveStream::GetDestinationStream(IStream** destination)
         return E_POINTER;
     }
     *destination = nullptr;
-    if (m_file == nullptr) {
+    if (!m_file) {
         return E_UNEXPECTED;
     }
     DiscardDestination();
@@ -261,10 +229,7 @@ STDMETHODIMP SafeSaveStream::GetDestinationStream(IStream** destination)
         }
     }
     if (FAILED(hr)) {
-        m_destination = nullptr;
         return hr;
     }
-    m_destination->AddRef();
-    *destination = m_destination;
-    return S_OK;
+    return m_destination.CopyTo(destination);
 }

@@ -8,20 +8,16 @@
 // file other than the original is ever opened or replaced.
 #pragma once
 
-#include "platform/platform.h"
+#include "tools/common/unknown_object.h"
 
 #include <string>
+#include <wrl/client.h>
 
-class SafeSaveStream final : public IStream, public IDestinationStreamFactory {
+class SafeSaveStream final : public UnknownObject<IStream, IDestinationStreamFactory> {
 public:
     // Opens `path` for reading and writing; the new stream has one reference.
     // A read-only file gives HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED).
     static HRESULT Open(const std::wstring& path, SafeSaveStream** stream);
-
-    // IUnknown
-    STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override;
-    STDMETHOD_(ULONG, AddRef)() override;
-    STDMETHOD_(ULONG, Release)() override;
 
     // ISequentialStream and IStream: the original file.
     STDMETHOD(Read)(void* buffer, ULONG count, ULONG* read) override;
@@ -46,16 +42,13 @@ public:
     const std::wstring& TemporaryPath() const { return m_temporaryPath; }
 
 private:
-    SafeSaveStream(std::wstring path, IStream* file);
-    ~SafeSaveStream();
-    SafeSaveStream(const SafeSaveStream&) = delete;
-    SafeSaveStream& operator=(const SafeSaveStream&) = delete;
+    SafeSaveStream(std::wstring path, Microsoft::WRL::ComPtr<IStream> file);
+    ~SafeSaveStream() override;
 
     void DiscardDestination();
 
-    LONG m_refs = 1;
     std::wstring m_path;
     std::wstring m_temporaryPath;
-    IStream* m_file = nullptr;
-    IStream* m_destination = nullptr;
+    Microsoft::WRL::ComPtr<IStream> m_file;
+    Microsoft::WRL::ComPtr<IStream> m_destination;
 };
