@@ -3,6 +3,8 @@
 #include "com/script_replacement.h"
 #include "com/type_library.h"
 
+#include <wrl/client.h>
+
 #include <new>
 
 bool g_moduleInitFailed = false;
@@ -100,21 +102,20 @@ HRESULT CAtlModule::AddTermFunc(TermFunction function, DWORD_PTR data) noexcept
 HRESULT CAtlModule::UpdateRegistryFromResource(UINT resourceId, BOOL doRegister,
                                                const RegMapEntry* replacements) noexcept
 {
-    IRegistrar* registrar = nullptr;
+    Microsoft::WRL::ComPtr<IRegistrar> registrar;
     HRESULT hr = AtlCreateRegistrar(&registrar);
     if (FAILED(hr)) {
         return hr;
     }
     for (const auto* entry = replacements; SUCCEEDED(hr) && entry != nullptr && entry->key != nullptr; ++entry) {
-        hr = AddScriptReplacement(registrar, entry->key, entry->data);
+        hr = AddScriptReplacement(registrar.Get(), entry->key, entry->data);
     }
     if (SUCCEEDED(hr)) {
-        hr = AddCommonRGSReplacements(registrar);
+        hr = AddCommonRGSReplacements(registrar.Get());
     }
     if (SUCCEEDED(hr)) {
-        hr = AtlUpdateRegistryFromResource(m_baseModule.m_hInstResource, resourceId, doRegister, registrar);
+        hr = AtlUpdateRegistryFromResource(m_baseModule.m_hInstResource, resourceId, doRegister, registrar.Get());
     }
-    registrar->Release();
     return hr;
 }
 

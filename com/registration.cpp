@@ -3,6 +3,8 @@
 #include "com/module_base.h"
 #include "com/script_replacement.h"
 
+#include <wrl/client.h>
+
 #include <cstddef>
 #include <cwchar>
 
@@ -176,9 +178,9 @@ HRESULT AtlRegisterClassCategoriesHelper(REFCLSID clsid, const CategoryMapEntry*
     if (categories == nullptr) {
         return S_OK;
     }
-    ICatRegister* catRegister = nullptr;
-    HRESULT hr = CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER, IID_ICatRegister,
-                                  reinterpret_cast<void**>(&catRegister));
+    Microsoft::WRL::ComPtr<ICatRegister> catRegister;
+    HRESULT hr =
+        CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&catRegister));
     for (const auto* entry = categories; SUCCEEDED(hr) && entry->type != CategoryMapEntry::End; ++entry) {
         CATID catid = *entry->catid;
         const bool implemented = entry->type == CategoryMapEntry::Implemented;
@@ -189,9 +191,6 @@ HRESULT AtlRegisterClassCategoriesHelper(REFCLSID clsid, const CategoryMapEntry*
             hr = implemented ? catRegister->UnRegisterClassImplCategories(clsid, 1, &catid)
                              : catRegister->UnRegisterClassReqCategories(clsid, 1, &catid);
         }
-    }
-    if (catRegister != nullptr) {
-        catRegister->Release();
     }
     return hr;
 }

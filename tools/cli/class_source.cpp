@@ -1,5 +1,7 @@
 #include "tools/cli/class_source.h"
 
+#include <wrl/client.h>
+
 ClassSource::~ClassSource()
 {
     if (m_module != nullptr) {
@@ -27,11 +29,10 @@ HRESULT ClassSource::Create(REFCLSID clsid, REFIID iid, void** object) const
     if (m_getClassObject == nullptr) {
         return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, object);
     }
-    IClassFactory* factory = nullptr;
-    HRESULT hr = m_getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+    Microsoft::WRL::ComPtr<IClassFactory> factory;
+    HRESULT hr = m_getClassObject(clsid, IID_PPV_ARGS(&factory));
     if (SUCCEEDED(hr)) {
         hr = factory->CreateInstance(nullptr, iid, object);
-        factory->Release();
     }
     return hr;
 }

@@ -9,6 +9,8 @@
 #include "tools/cli/value_text.h"
 #include "tools/safe_save/safe_save_stream.h"
 
+#include <wrl/client.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -99,7 +101,7 @@ public:
     int Run(std::vector<std::wstring> args);
 
 private:
-    HRESULT OpenHandler(const std::wstring& file, IStream* stream, IPropertyStore** store);
+    HRESULT OpenHandler(const std::wstring& file, IStream* stream, Microsoft::WRL::ComPtr<IPropertyStore>& store);
     HRESULT Show(const std::wstring& file);
     HRESULT Change(const std::wstring& file, const std::vector<std::wstring>& items, bool clear);
     HRESULT Thumbnail(const std::wstring& file, const std::wstring& out, UINT size);
@@ -114,35 +116,34 @@ private:
     bool m_x86 = false;
 };
 
-HRESULT Program::OpenHandler(const std::wstring& file, IStream* stream, IPropertyStore** store)
+HRESULT Program::OpenHandler(const std::wstring& file, IStream* stream, Microsoft::WRL::ComPtr<IPropertyStore>& store)
 {
-    *store = nullptr;
-    IInitializeWithStream* init = nullptr;
-    HRESULT hr = m_classes.Create(CLSID_PropertyHandler, IID_IInitializeWithStream, reinterpret_cast<void**>(&init));
+    store.Reset();
+    Microsoft::WRL::ComPtr<IInitializeWithStream> init;
+    HRESULT hr = m_classes.Create(CLSID_PropertyHandler, IID_PPV_ARGS(&init));
     if (FAILED(hr)) {
         return Fail(file, "the property handler is not available (register it, or give --dll)", hr);
     }
     hr = init->Initialize(stream, STGM_READWRITE);
     if (SUCCEEDED(hr)) {
-        hr = init->QueryInterface(IID_IPropertyStore, reinterpret_cast<void**>(store));
+        hr = init.As(&store);
     } else {
         Fail(file, "not a FLAC file, or its metadata is damaged", hr);
     }
-    init->Release();
     return hr;
 }
 
 HRESULT Program::Show(const std::wstring& file)
 {
-    IStream* stream = nullptr;
+    Microsoft::WRL::ComPtr<IStream> stream;
     HRESULT hr = SHCreateStreamOnFileEx(file.c_str(), STGM_READ | STGM_SHARE_DENY_WRITE, FILE_ATTRIBUTE_NORMAL, FALSE,
                                         nullptr, &stream);
     if (FAILED(hr)) {
         return Fail(file, OpenFailure(file, hr, false), hr);
     }
-    IPropertyStore* store = nullptr;
-    hr = OpenHandler(file, stream, &store);
-    stream->Release();
+    Microsoft::WRL::ComPtr<IPropertyStore> store;
+    hr = OpenHandler(file, stream.Get(), store);
+    stream.Reset();
     if (FAILED(hr)) {
         return hr;
     }
@@ -172,7 +173,7 @@ HRESULT Program::Show(const std::wstring& file)
         }
         PropVariantClear(&value);
     }
-    store->Release();
+    store.Reset();
     if (m_json) {
         Out(json + "}}");
         m_firstJson = false;
@@ -218,20 +219,20 @@ HRESULT Program::Change(const std::wstring& file, const std::vector<std::wstring
         changes.push_back(change);
     }
 
-    SafeSaveStream* stream = nullptr;
+    Microsoft::WRL::ComPtr<SafeSaveStream> stream;
     if (SUCCEEDED(hr)) {
         hr = SafeSaveStream::Open(file, &stream);
         if (FAILED(hr)) {
             Fail(file, OpenFailure(file, hr, true), hr);
         }
     }
-    IPropertyStore* store = nullptr;
+    Microsoft::WRL::ComPtr<IPropertyStore> store;
     if (SUCCEEDED(hr)) {
-        hr = OpenHandler(file, stream, &store);
+        hr = OpenHandler(file, stream.Get(), store);
     }
     if (SUCCEEDED(hr)) {
-        IPropertyStoreCapabilities* capabilities = nullptr;
-        store->QueryInterface(IID_IPropertyStoreCapabilities, reinterpret_cast<void**>(&capabilities));
+        Microsoft::WRL::ComPtr<IPropertyStoreCapabilities> capabilities;
+        store.As(&capabilities);
         for (const Change& change : changes) {
             if (capabilities != nullptr && capabilities->IsPropertyWritable(change.property->key) != S_OK) {
                 hr = Fail(file, Utf8(change.property->canonical) + " cannot be changed",
@@ -244,9 +245,6 @@ HRESULT Program::Change(const std::wstring& file, const std::vector<std::wstring
                 break;
             }
         }
-        if (capabilities != nullptr) {
-            capabilities->Release();
-        }
     }
     if (SUCCEEDED(hr)) {
         hr = store->Commit();
@@ -254,12 +252,8 @@ HRESULT Program::Change(const std::wstring& file, const std::vector<std::wstring
             Fail(file, "the changes could not be written; the file is unchanged or was rewritten whole", hr);
         }
     }
-    if (store != nullptr) {
-        store->Release();
-    }
-    if (stream != nullptr) {
-        stream->Release();
-    }
+    store.Reset();
+    stream.Reset();
     for (Change& change : changes) {
         PropVariantClear(&change.value);
     }
@@ -268,32 +262,31 @@ HRESULT Program::Change(const std::wstring& file, const std::vector<std::wstring
 
 HRESULT Program::Thumbnail(const std::wstring& file, const std::wstring& out, UINT size)
 {
-    IStream* stream = nullptr;
+    Microsoft::WRL::ComPtr<IStream> stream;
     HRESULT hr = SHCreateStreamOnFileEx(file.c_str(), STGM_READ | STGM_SHARE_DENY_WRITE, FILE_ATTRIBUTE_NORMAL, FALSE,
                                         nullptr, &stream);
     if (FAILED(hr)) {
         return Fail(file, OpenFailure(file, hr, false), hr);
     }
-    IInitializeWithStream* init = nullptr;
-    hr = m_classes.Create(CLSID_ThumbnailProvider, IID_IInitializeWithStream, reinterpret_cast<void**>(&init));
+    Microsoft::WRL::ComPtr<IInitializeWithStream> init;
+    hr = m_classes.Create(CLSID_ThumbnailProvider, IID_PPV_ARGS(&init));
     if (FAILED(hr)) {
-        stream->Release();
         return Fail(file, "the thumbnail provider is not available (register it, or give --dll)", hr);
     }
-    hr = init->Initialize(stream, STGM_READ);
-    stream->Release();
-    IThumbnailProvider* provider = nullptr;
+    hr = init->Initialize(stream.Get(), STGM_READ);
+    stream.Reset();
+    Microsoft::WRL::ComPtr<IThumbnailProvider> provider;
     if (FAILED(hr)) {
         Fail(file, "not a FLAC file, or its picture cannot be read", hr);
     } else {
-        hr = init->QueryInterface(__uuidof(IThumbnailProvider), reinterpret_cast<void**>(&provider));
+        hr = init.As(&provider);
     }
-    init->Release();
+    init.Reset();
     HBITMAP bitmap = nullptr;
     WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
     if (SUCCEEDED(hr)) {
         hr = provider->GetThumbnail(size, &bitmap, &alpha);
-        provider->Release();
+        provider.Reset();
         if (FAILED(hr)) {
             Fail(file, "no thumbnail (the file has no embedded picture it can show)", hr);
         }
