@@ -29,9 +29,9 @@ bool IsLegalEntry(const FLAC__StreamMetadata_VorbisComment_Entry& entry) noexcep
 // when the comment has no "=".
 std::string UpperFieldName(const FLAC__StreamMetadata_VorbisComment_Entry& entry)
 {
-    const auto begin = reinterpret_cast<const char*>(entry.entry);
-    const auto end = begin + entry.length;
-    const auto equals = std::find(begin, end, '=');
+    const auto* const begin = reinterpret_cast<const char*>(entry.entry);
+    const auto* const end = begin + entry.length;
+    const auto* const equals = std::find(begin, end, '=');
     std::string name(begin, equals == end ? begin : equals);
     for (char& c : name) {
         if (c >= 'a' && c <= 'z') {
@@ -51,10 +51,10 @@ std::vector<std::string> CPropertyHandler::CommentEntries() const
             std::string entry = name;
             entry += '=';
             entry += WideToUtf8(value);
-            if (entry.size() > 0xFFFFFFFFu) {
+            if (entry.size() > 0xFFFFFFFFU) {
                 AtlThrow(E_UNEXPECTED);
             }
-            const auto bytes = reinterpret_cast<const FLAC__byte*>(entry.data());
+            const auto* const bytes = reinterpret_cast<const FLAC__byte*>(entry.data());
             if (!FLAC__format_vorbiscomment_entry_is_legal(bytes, static_cast<unsigned>(entry.size()))) {
                 // A value Vorbis comments cannot hold (U+FFFE, U+FFFF): refuse
                 // before anything is changed.
@@ -85,6 +85,8 @@ HRESULT CPropertyHandler::BuildVorbisComment(FLAC__StreamMetadata& block,
         for (const std::string& text : entries) {
             FLAC__StreamMetadata_VorbisComment_Entry entry;
             entry.length = static_cast<FLAC__uint32>(text.size());
+            // libFLAC copies the entry (copy=true); its struct only lacks const.
+            // NOLINTNEXTLINE(cppcoreguidelines-pro-type-const-cast)
             entry.entry = reinterpret_cast<FLAC__byte*>(const_cast<char*>(text.data()));
             if (!FLAC__metadata_object_vorbiscomment_append_comment(&block, entry, /*copy=*/true)) {
                 return E_OUTOFMEMORY;

@@ -124,7 +124,7 @@ STDMETHODIMP CPropertyHandler::GetCount(DWORD* count)
     if (count == nullptr) {
         return E_INVALIDARG;
     }
-    if (m_keys.Count() > 0xFFFFFFFFu) {
+    if (m_keys.Count() > 0xFFFFFFFFU) {
         return E_UNEXPECTED;
     }
     *count = static_cast<DWORD>(m_keys.Count());
