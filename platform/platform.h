@@ -24,9 +24,12 @@
 
 static_assert(sizeof(PROPERTYKEY) == 20, "key order relies on the 20-byte key image");
 
-// Property keys, with the identifiers Windows uses.
+// Property keys, with the identifiers Windows uses. Each translation unit has
+// its own copy (internal linkage): mingw-w64's libuuid defines the same names,
+// with propkey.h's wrong identifiers, in the member that every COM module
+// links for its IIDs, and lld takes that definition over an inline one.
 #define QUILLBROOK_KEY(name, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8, pid)                                           \
-    inline constexpr PROPERTYKEY name = {{l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}}, pid}
+    constexpr PROPERTYKEY name = {{l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}}, pid}
 
 // {56A3372E-CE9C-11D2-9F0E-006097C686F6}: music
 QUILLBROOK_KEY(PKEY_Music_Artist, 0x56A3372E, 0xCE9C, 0x11D2, 0x9F, 0x0E, 0x00, 0x60, 0x97, 0xC6, 0x86, 0xF6, 2);

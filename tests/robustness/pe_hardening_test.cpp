@@ -1,6 +1,7 @@
-// The built quillbrook.dll stays hardened: ASLR with high-entropy addresses
-// and relocations to apply it, NX, and no section both writable and
-// executable. Read from the file's PE headers.
+// The built quillbrook.dll stays hardened: ASLR (with high-entropy addresses
+// on x64 and ARM64) and relocations to apply it, NX, and no section both
+// writable and executable; and it is built for the machine of its build.
+// Read from the file's PE headers.
 #include "tests/robustness/figures.h"
 #include "tests/support/test_files.h"
 
@@ -35,7 +36,10 @@ TEST(HardenedModule, DllHasAslrNxAndNoWritableCode)
     ASSERT_EQ(nt.Signature, IMAGE_NT_SIGNATURE);
     ASSERT_EQ(nt.OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR_MAGIC);
     const WORD characteristics = nt.OptionalHeader.DllCharacteristics;
-#ifdef _WIN64
+#if defined(__aarch64__)
+    EXPECT_EQ(nt.FileHeader.Machine, IMAGE_FILE_MACHINE_ARM64);
+    EXPECT_TRUE(characteristics & IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA) << "high-entropy ASLR";
+#elif defined(_WIN64)
     EXPECT_EQ(nt.FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
     EXPECT_TRUE(characteristics & IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA) << "high-entropy ASLR";
 #else

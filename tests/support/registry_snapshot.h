@@ -17,7 +17,11 @@ struct RegistryValue {
     DWORD type = REG_NONE;
     std::wstring data;
 
-    auto operator<=>(const RegistryValue&) const = default;
+    bool operator==(const RegistryValue&) const = default;
+    bool operator<(const RegistryValue& other) const
+    {
+        return std::tie(key, name, type, data) < std::tie(other.key, other.name, other.type, other.data);
+    }
 };
 using RegistryTree = std::set<RegistryValue>;
 

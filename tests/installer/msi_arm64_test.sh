@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# Installs quillbrook-arm64.msi with the msiexec of Wine for arm64, in a
+# prefix of its own, over a binding of .flac of the machine's own (as Windows
+# has): installed, the ARM64 module and console program are in place, their
+# classes registered in the native registry view only, .flac bound to them and
+# usable through the registered classes; uninstalled, the registry is as it
+# was, the machine's binding back. Last, the module registers itself with the
+# arm64 regsvr32: its COM entries must be the ones the installer wrote.
+# (Wine's msi for arm64 leaves ProgramFiles64Folder unset, so the files land
+# in C:\Quillbrook there, not under Program Files: the test takes the folder
+# the package registered.)
+# usage: msi_arm64_test.sh BUILD_DIR MSI FIXTURE_DIR
+set -euo pipefail
+build=$1
+msi=$2
+fixtures=$3
+root=$(cd "$(dirname "$0")/../.." && pwd)
+work=$build/installer-work
+rm -rf "$work" && mkdir -p "$work"
+
+export QUILLBROOK_ARM64_PREFIX=$build/installer-prefix
+"$root/scripts/wine-arm64-prefix" "$QUILLBROOK_ARM64_PREFIX"
+trap '"$root/scripts/wine-arm64-prefix" --stop "$QUILLBROOK_ARM64_PREFIX"' EXIT
+wine() { "$root/scripts/wine-arm64-exec" "$@"; }
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# The package is for ARM64 machines only.
+template=$(msiinfo suminfo "$msi" | sed -n 's/^Template: //p')
+[ "$template" = "Arm64;1033" ] || fail "the package's platform is $template, not Arm64"
+
+snapshot() { # name
+    local hive
+    for hive in HKLM HKCU; do
+        wine reg export "$hive\\Software" "Z:$work/$1-$hive.reg" /y >/dev/null || fail "reg export $hive failed"
+    done
+    iconv -f UTF-16 -t UTF-8 "$work/$1-HKLM.reg" >"$work/$1.txt"
+    iconv -f UTF-16 -t UTF-8 "$work/$1-HKCU.reg" >>"$work/$1.txt"
+}
+
+# The machine's own binding of .flac.
+classes='HKLM\Software\Classes'
+wine reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\PropertySystem\PropertyHandlers\.flac' /ve \
+    /d '{11111111-2222-3333-4444-555555555555}' /f >/dev/null
+wine reg add "$classes\\.flac\\ShellEx\\{E357FCCD-A995-4576-B01F-234630154E96}" /ve \
+    /d '{66666666-7777-8888-9999-AAAAAAAAAAAA}' /f >/dev/null
+layout="$classes\\SystemFileAssociations\\.flac"
+wine reg add "$layout" /v FullDetails /t REG_EXPAND_SZ /d 'prop:System.PropGroup.Audio;System.Media.Duration' /f >/dev/null
+wine reg add "$layout" /v PerceivedType /d audio /f >/dev/null
+snapshot before
+
+wine msiexec /i "Z:$msi" /qn || fail "msiexec /i failed with $?"
+snapshot installed
+handler=$(grep -B1 ' CLSID_PropertyHandler =' "$root/server/identifiers.h" | sed -n 's|^// ||p')
+handler_server=$(wine reg query "HKLM\\Software\\Classes\\CLSID\\$handler\\InprocServer32" /ve |
+    tr -d '\r' | sed -n 's/.*REG_SZ *//p')
+[ -n "$handler_server" ] || fail "the property handler's class is not registered"
+installed=${handler_server%\\*}
+installed=${installed//\\//}
+installed="$QUILLBROOK_ARM64_PREFIX/drive_c${installed#C:}"
+cmp -s "$installed/quillbrook.dll" "$build/quillbrook.dll" || fail "no ARM64 quillbrook.dll at $handler_server"
+[ -f "$installed/quillbrook-cli.exe" ] || fail "quillbrook-cli.exe not installed beside it"
+
+# The installed console program finds the handler by its CLSID alone.
+wine "$installed/quillbrook-cli.exe" --json show "Z:$fixtures/tagged.flac" >"$work/show.json" ||
+    fail "the installed console program cannot use the registered classes"
+
+wine msiexec /x "Z:$msi" /qn || fail "msiexec /x failed with $?"
+[ ! -e "$installed" ] || fail "files left behind: $(ls -A "$installed")"
+snapshot uninstalled
+
+# Self-registration of the same module, for comparison.
+cp "$build/quillbrook.dll" "$work/quillbrook.dll"
+wine regsvr32 /s "Z:$work/quillbrook.dll" || fail "regsvr32 failed"
+snapshot selfregistered
+
+python3 - "$work" "$handler_server" "Z:$work/quillbrook.dll" "$root/server/identifiers.h" <<'PY'
+import json, re, sys
+work, msiPath, selfPath, identifiers = sys.argv[1:]
+selfPath = selfPath.replace("/", "\\")
+
+def parse(name):
+    """Key -> {value name: data} from a .reg export, keys in lower case."""
+    keys, current = {}, None
+    for line in open(f"{work}/{name}.txt", encoding="utf-8"):
+        line = line.rstrip("\r\n")
+        if line.startswith("[") and line.endswith("]"):
+            current = keys.setdefault(line[1:-1].lower(), {})
+        elif current is not None and "=" in line:
+            value_name, data = line.split("=", 1)
+            current[value_name] = data
+    return keys
+
+def fail(message):
+    sys.exit("FAIL: " + message)
+
+ids = dict((n, "{" + g + "}") for g, n in re.findall(r"// \{([0-9A-F-]+)\}\n[^\n]* (\w+) =", open(identifiers).read()))
+before, installed = parse("before"), parse("installed")
+uninstalled, selfreg = parse("uninstalled"), parse("selfregistered")
+
+# Windows Installer keeps its own (by then empty) bookkeeping keys; Wine
+# enters the network cards whenever one of its services first looks.
+def bookkeeping(key, values):
+    return (not values and re.search(r"\\(classes|currentversion)\\installer(\\|$)", key)) or \
+        re.search(r"\\windows nt\\currentversion\\networkcards(\\|$)", key)
+changed = sorted(k for k in set(before) | set(uninstalled)
+                 if before.get(k) != uninstalled.get(k) and not (k not in before and bookkeeping(k, uninstalled[k])))
+if changed:
+    fail("uninstall left the registry changed at " + ", ".join(
+        f"{k}: {before.get(k)} -> {uninstalled.get(k)}" for k in changed[:10]))
+
+# The COM entries: the same keys and values as self-registration, the module
+# path aside, and in the native view only.
+classes = r"hkey_local_machine\software\classes"
+def com_entries(after, module_path):
+    out = {}
+    for key, values in after.items():
+        if before.get(key) == values or not any(key.startswith(f"{classes}\\{part}".lower()) for part in (
+                f"AppID\\{ids['APPID_Quillbrook']}", f"CLSID\\{ids['CLSID_PropertyHandler']}",
+                f"CLSID\\{ids['CLSID_ThumbnailProvider']}")):
+            continue
+        escaped = module_path.replace("\\", "\\\\")
+        out[key] = {n: d.replace(escaped, "<module>") for n, d in values.items()}
+    return out
+msi_com, self_com = com_entries(installed, msiPath), com_entries(selfreg, selfPath)
+if len(self_com) != 7:
+    fail(f"self-registration wrote {len(self_com)} COM keys: {sorted(self_com)}")
+if msi_com != self_com:
+    fail(f"installer and self-registration differ:\n{json.dumps(msi_com, indent=1)}\n{json.dumps(self_com, indent=1)}")
+view32 = r"hkey_local_machine\software\wow6432node\classes\clsid"
+for clsid in ("CLSID_PropertyHandler", "CLSID_ThumbnailProvider"):
+    if any(k.startswith(f"{view32}\\{ids[clsid]}".lower()) for k in installed):
+        fail(f"{clsid} registered in the 32-bit view")
+
+# .flac bound to the module over the machine's own binding.
+def value(key, name="@"):
+    return installed.get(key.lower(), {}).get(name)
+thumb_slot = f"{classes}\\.flac\\ShellEx\\{{E357FCCD-A995-4576-B01F-234630154E96}}"
+handlers = r"hkey_local_machine\software\microsoft\windows\currentversion\propertysystem\propertyhandlers\.flac"
+if value(thumb_slot) != f'"{ids["CLSID_ThumbnailProvider"]}"':
+    fail("thumbnail handler not bound: " + str(value(thumb_slot)))
+if value(handlers) != f'"{ids["CLSID_PropertyHandler"]}"':
+    fail("property handler not bound: " + str(value(handlers)))
+if not (value(f"{classes}\\SystemFileAssociations\\.flac", '"FullDetails"') or "").startswith('"prop:'):
+    fail("FullDetails not written")
+
+# The installed ARM64 handler answered for a fully tagged file.
+shown = json.load(open(f"{work}/show.json", encoding="utf-8"))[0]["properties"]
+if len(shown) != 22:
+    fail(f"the installed handler listed {len(shown)} properties")
+PY
+echo "PASS: ARM64 installer"
