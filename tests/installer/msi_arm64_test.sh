@@ -50,7 +50,7 @@ snapshot before
 
 wine msiexec /i "Z:$msi" /qn || fail "msiexec /i failed with $?"
 snapshot installed
-handler=$(grep -B1 ' CLSID_PropertyHandler =' "$root/server/identifiers.h" | sed -n 's|^// ||p')
+handler=$(grep -B1 ' CLSID_PropertyHandler =' "$root/resources/identifiers.h" | sed -n 's|^// ||p')
 handler_server=$(wine reg query "HKLM\\Software\\Classes\\CLSID\\$handler\\InprocServer32" /ve |
     tr -d '\r' | sed -n 's/.*REG_SZ *//p')
 [ -n "$handler_server" ] || fail "the property handler's class is not registered"
@@ -73,7 +73,7 @@ cp "$build/quillbrook.dll" "$work/quillbrook.dll"
 wine regsvr32 /s "Z:$work/quillbrook.dll" || fail "regsvr32 failed"
 snapshot selfregistered
 
-python3 - "$work" "$handler_server" "Z:$work/quillbrook.dll" "$root/server/identifiers.h" <<'PY'
+python3 - "$work" "$handler_server" "Z:$work/quillbrook.dll" "$root/resources/identifiers.h" <<'PY'
 import json, re, sys
 work, msiPath, selfPath, identifiers = sys.argv[1:]
 selfPath = selfPath.replace("/", "\\")
