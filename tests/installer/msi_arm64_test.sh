@@ -73,55 +73,26 @@ cp "$build/quillbrook.dll" "$work/quillbrook.dll"
 wine regsvr32 /s "Z:$work/quillbrook.dll" || fail "regsvr32 failed"
 snapshot selfregistered
 
-python3 - "$work" "$handler_server" "Z:$work/quillbrook.dll" "$root/resources/identifiers.h" <<'PY'
-import json, re, sys
-work, msiPath, selfPath, identifiers = sys.argv[1:]
+PYTHONPATH="$root/tests/installer" PYTHONDONTWRITEBYTECODE=1 python3 - "$work" "$handler_server" "Z:$work/quillbrook.dll" "$root/resources/identifiers.h" <<'PY'
+import json, sys
+import registry_exports
+from registry_exports import CLASSES as classes, com_entries, expect_unchanged, fail, identifiers
+work, msiPath, selfPath, identifiers_path = sys.argv[1:]
 selfPath = selfPath.replace("/", "\\")
 
 def parse(name):
-    """Key -> {value name: data} from a .reg export, keys in lower case."""
-    keys, current = {}, None
-    for line in open(f"{work}/{name}.txt", encoding="utf-8"):
-        line = line.rstrip("\r\n")
-        if line.startswith("[") and line.endswith("]"):
-            current = keys.setdefault(line[1:-1].lower(), {})
-        elif current is not None and "=" in line:
-            value_name, data = line.split("=", 1)
-            current[value_name] = data
-    return keys
+    return registry_exports.parse(work, name)
 
-def fail(message):
-    sys.exit("FAIL: " + message)
-
-ids = dict((n, "{" + g + "}") for g, n in re.findall(r"// \{([0-9A-F-]+)\}\n[^\n]* (\w+) =", open(identifiers).read()))
+ids = identifiers(identifiers_path)
 before, installed = parse("before"), parse("installed")
 uninstalled, selfreg = parse("uninstalled"), parse("selfregistered")
 
-# Windows Installer keeps its own (by then empty) bookkeeping keys; Wine
-# enters the network cards whenever one of its services first looks.
-def bookkeeping(key, values):
-    return (not values and re.search(r"\\(classes|currentversion)\\installer(\\|$)", key)) or \
-        re.search(r"\\windows nt\\currentversion\\networkcards(\\|$)", key)
-changed = sorted(k for k in set(before) | set(uninstalled)
-                 if before.get(k) != uninstalled.get(k) and not (k not in before and bookkeeping(k, uninstalled[k])))
-if changed:
-    fail("uninstall left the registry changed at " + ", ".join(
-        f"{k}: {before.get(k)} -> {uninstalled.get(k)}" for k in changed[:10]))
+expect_unchanged(before, uninstalled, "uninstall")
 
 # The COM entries: the same keys and values as self-registration, the module
 # path aside, and in the native view only.
-classes = r"hkey_local_machine\software\classes"
-def com_entries(after, module_path):
-    out = {}
-    for key, values in after.items():
-        if before.get(key) == values or not any(key.startswith(f"{classes}\\{part}".lower()) for part in (
-                f"AppID\\{ids['APPID_Quillbrook']}", f"CLSID\\{ids['CLSID_PropertyHandler']}",
-                f"CLSID\\{ids['CLSID_ThumbnailProvider']}")):
-            continue
-        escaped = module_path.replace("\\", "\\\\")
-        out[key] = {n: d.replace(escaped, "<module>") for n, d in values.items()}
-    return out
-msi_com, self_com = com_entries(installed, msiPath), com_entries(selfreg, selfPath)
+msi_com = com_entries(before, installed, msiPath, ids)
+self_com = com_entries(before, selfreg, selfPath, ids)
 if len(self_com) != 7:
     fail(f"self-registration wrote {len(self_com)} COM keys: {sorted(self_com)}")
 if msi_com != self_com:

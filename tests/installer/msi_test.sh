@@ -83,64 +83,30 @@ cp "$build/quillbrook.dll" "$work/quillbrook.dll"
 wine regsvr32 /s "Z:$work/quillbrook.dll" || fail "regsvr32 failed"
 snapshot selfregistered
 
-python3 - "$work" "Z:$work/quillbrook.dll" "$root/resources/identifiers.h" <<'PY'
-import json, re, sys
-work, selfPath, identifiers = sys.argv[1:]
+PYTHONPATH="$root/tests/installer" PYTHONDONTWRITEBYTECODE=1 python3 - "$work" "Z:$work/quillbrook.dll" "$root/resources/identifiers.h" <<'PY'
+import json, sys
+import registry_exports
+from registry_exports import CLASSES as classes, com_entries, expect_unchanged, fail, identifiers
+work, selfPath, identifiers_path = sys.argv[1:]
 selfPath = selfPath.replace("/", "\\")
 
 def parse(name):
-    """Key -> {value name: data} from a .reg export, keys in lower case."""
-    keys, current = {}, None
-    for line in open(f"{work}/{name}.txt", encoding="utf-8"):
-        line = line.rstrip("\r\n")
-        if line.startswith("[") and line.endswith("]"):
-            current = keys.setdefault(line[1:-1].lower(), {})
-        elif current is not None and "=" in line:
-            value_name, data = line.split("=", 1)
-            current[value_name] = data
-    return keys
+    return registry_exports.parse(work, name)
 
-def fail(message):
-    sys.exit("FAIL: " + message)
-
-ids = dict((n, "{" + g + "}") for g, n in re.findall(r"// \{([0-9A-F-]+)\}\n[^\n]* (\w+) =", open(identifiers).read()))
+ids = identifiers(identifiers_path)
 before, installed = parse("before"), parse("installed")
 uninstalled, selfreg = parse("uninstalled"), parse("selfregistered")
 seeded, seeded_installed, seeded_uninstalled = parse("seeded"), parse("seeded-installed"), parse("seeded-uninstalled")
 
-# Windows Installer keeps its own (by then empty) bookkeeping keys; Wine
-# enters the network cards whenever one of its services first looks.
-def bookkeeping(key, values):
-    return (not values and re.search(r"\\(classes|currentversion)\\installer(\\|$)", key)) or \
-        re.search(r"\\windows nt\\currentversion\\networkcards(\\|$)", key)
-def expect_unchanged(before, after, what):
-    changed = sorted(k for k in set(before) | set(after)
-                     if before.get(k) != after.get(k) and not (k not in before and bookkeeping(k, after[k])))
-    if changed:
-        fail(what + " left the registry changed at " + ", ".join(
-            f"{k}: {before.get(k)} -> {after.get(k)}" for k in changed[:10]))
 expect_unchanged(before, uninstalled, "uninstall")
 expect_unchanged(seeded, seeded_uninstalled, "uninstall over the machine's binding")
 
-classes = r"hkey_local_machine\software\classes"
-def added(after):
-    return {k: v for k, v in after.items() if before.get(k) != v}
-by_msi, by_module = added(installed), added(selfreg)
+by_msi = {k: v for k, v in installed.items() if before.get(k) != v}
 
 # The COM entries: the same keys and values as self-registration, the module
 # path aside.
-def com_entries(entries, module_path):
-    out = {}
-    for key, values in entries.items():
-        if not any(key.startswith(f"{classes}\\{part}".lower()) for part in (
-                f"AppID\\{ids['APPID_Quillbrook']}", f"CLSID\\{ids['CLSID_PropertyHandler']}",
-                f"CLSID\\{ids['CLSID_ThumbnailProvider']}")):
-            continue
-        escaped = module_path.replace("\\", "\\\\")
-        out[key] = {n: d.replace(escaped, "<module>") for n, d in values.items()}
-    return out
-msi_com = com_entries(by_msi, "C:\\Program Files\\Quillbrook\\quillbrook.dll")
-self_com = com_entries(by_module, selfPath)
+msi_com = com_entries(before, installed, "C:\\Program Files\\Quillbrook\\quillbrook.dll", ids)
+self_com = com_entries(before, selfreg, selfPath, ids)
 if len(self_com) != 7:
     fail(f"self-registration wrote {len(self_com)} COM keys: {sorted(self_com)}")
 if msi_com != self_com:
