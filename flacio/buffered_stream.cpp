@@ -75,6 +75,7 @@ bool BufferedStream::ReadStream(std::uint8_t* buffer, ULONG count, ULONG& read) 
 
 bool BufferedStream::WriteStream(const std::uint8_t* buffer, ULONG count) noexcept
 {
+    m_wroteToStream = true;
     ULONG written = 0;
     if (FAILED(m_stream->Write(buffer, count, &written)) || written != count) {
         m_streamPositionKnown = false;
@@ -125,10 +126,13 @@ size_t BufferedStream::Read(void* buffer, size_t size, size_t count) noexcept
         // A read larger than the read-ahead (a picture) takes one call, which
         // reads ahead beyond it as well.
         ULONG read = 0;
-        if (!FillReadBuffer(wanted - done, read)) {
+        if (!FillReadBuffer(wanted - done, read) && done == 0) {
             return 0;
         }
         if (read == 0) {
+            // The end, or a refill that failed after part of the request was
+            // handed over: those bytes are delivered (the position is past
+            // them), and the next read reports the failure.
             break;
         }
     }
@@ -179,6 +183,11 @@ bool BufferedStream::Flush() noexcept
         MoveStreamTo(m_writeStart) && WriteStream(m_writeBuffer.data(), static_cast<ULONG>(m_writeBuffer.size()));
     m_writeBuffer.clear();
     return ok;
+}
+
+void BufferedStream::Discard() noexcept
+{
+    m_writeBuffer.clear();
 }
 
 int BufferedStream::Seek(FLAC__int64 offset, int whence) noexcept

@@ -47,6 +47,11 @@ public:
     // Sends the gathered writes to the stream; false when a call failed (the
     // gathered bytes are then dropped).
     bool Flush() noexcept;
+    // Drops the gathered writes unsent: what a failed write had gathered.
+    void Discard() noexcept;
+    // Whether any write reached the stream (or was attempted and failed, and
+    // may have changed part of it).
+    bool WroteToStream() const noexcept { return m_wroteToStream; }
 
 private:
     bool MoveStreamTo(ULONGLONG position) noexcept;
@@ -73,6 +78,7 @@ private:
     // Writes not yet sent, to go to the stream from m_writeStart on.
     std::vector<std::uint8_t> m_writeBuffer;
     ULONGLONG m_writeStart = 0;
+    bool m_wroteToStream = false;
 };
 
 // The callback record over a BufferedStream handle.

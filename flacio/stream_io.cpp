@@ -1,5 +1,6 @@
 #include "flacio/stream_io.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -41,6 +42,16 @@ size_t WholeElements(ULONG transferred, size_t size) noexcept
     return size == 0 ? 0 : transferred / size;
 }
 
+namespace {
+
+// What a stream reports having transferred, never more than was asked.
+size_t WholeElementsOf(ULONG transferred, ULONG asked, size_t size) noexcept
+{
+    return WholeElements(std::min(transferred, asked), size);
+}
+
+} // namespace
+
 size_t StreamRead(void* ptr, size_t size, size_t nmemb, FLAC__IOHandle handle)
 {
     ULONG count = 0;
@@ -51,7 +62,7 @@ size_t StreamRead(void* ptr, size_t size, size_t nmemb, FLAC__IOHandle handle)
     if (FAILED(AsStream(handle)->Read(ptr, count, &transferred))) {
         return 0;
     }
-    return WholeElements(transferred, size);
+    return WholeElementsOf(transferred, count, size);
 }
 
 size_t StreamWrite(const void* ptr, size_t size, size_t nmemb, FLAC__IOHandle handle)
@@ -64,7 +75,7 @@ size_t StreamWrite(const void* ptr, size_t size, size_t nmemb, FLAC__IOHandle ha
     if (FAILED(AsStream(handle)->Write(ptr, count, &transferred))) {
         return 0;
     }
-    return WholeElements(transferred, size);
+    return WholeElementsOf(transferred, count, size);
 }
 
 int StreamSeek(FLAC__IOHandle handle, FLAC__int64 offset, int whence)

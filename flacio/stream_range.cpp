@@ -57,7 +57,7 @@ HRESULT ReadRange(IStream* stream, ULONGLONG offset, ULONGLONG length, std::vect
         if (SUCCEEDED(hr) && read == 0) {
             hr = E_FAIL;
         }
-        done += read;
+        done += std::min(read, count);
     }
     return FAILED(hr) ? hr : S_OK;
 }
@@ -81,7 +81,9 @@ HRESULT CopyWholeStream(IStream* source, IStream* destination)
         if (FAILED(hr) || read == 0) {
             break;
         }
-        hr = WriteAll(destination, buffer.data(), read);
+        // A stream that reports more than was asked must not make the copy
+        // write from past the end of the buffer.
+        hr = WriteAll(destination, buffer.data(), std::min(read, kCopyBlock));
     }
     return FAILED(hr) ? hr : S_OK;
 }

@@ -2,9 +2,10 @@
 // from the map, the padding gathered at the end, and libFLAC writes the chain
 // in place when the padding absorbs the change, or else rewrites the whole
 // stream into the destination stream the property system provides. After a
-// failure that may have left a destination pending, or an in-place write
-// that could not be undone, every write goes through a fresh destination
-// until one has been committed.
+// failure once a destination was handed out, every write goes through a
+// fresh destination until one has been committed. An in-place write that
+// could not be undone is mended by a complete copy or, on a stream that
+// hands out no destination, by the next write in place.
 #include "com/atl_exception.h"
 #include "flacio/buffered_stream.h"
 #include "flacio/metadata_iterator.h"
@@ -177,7 +178,8 @@ HRESULT CPropertyHandler::PutTagsIntoChain()
 HRESULT CPropertyHandler::WriteChain()
 {
     const bool fitsInPlace = !FLAC__metadata_chain_check_if_tempfile_needed(m_file.Chain(), /*use_padding=*/true);
-    return fitsInPlace && !m_destinationOnly ? WriteInPlace() : WriteThroughDestination(fitsInPlace);
+    return fitsInPlace && !m_destinationOnly && !m_inPlaceDamaged ? WriteInPlace()
+                                                                  : WriteThroughDestination(fitsInPlace);
 }
 
 HRESULT CPropertyHandler::WriteInPlace()
@@ -193,49 +195,63 @@ HRESULT CPropertyHandler::WriteInPlace()
     BufferedStream io(m_file.Stream(), BufferedStream::kMetadataBlock, BufferedStream::kWholeWrite);
     io.KnowSize(m_nonMetadataBytes + m_metadataBytes);
     if (!FLAC__metadata_chain_write_with_callbacks(m_file.Chain(), true, io.Handle(), BufferedIOCallbacks)) {
+        // What libFLAC gathered before it failed never reaches the file.
         hr = TakeChainStatus(m_file.Chain());
-        io.Flush();
+        io.Discard();
     } else if (!io.Flush()) {
         hr = E_FAIL; // a write that failed, as libFLAC reports one
     } else {
+        // A stream's own success code (S_FALSE) is not this Commit's.
         hr = m_file.Stream()->Commit(STGC_DEFAULT);
+        hr = FAILED(hr) ? hr : S_OK;
     }
-    if (FAILED(hr) && FAILED(WriteRange(m_file.Stream(), m_metadataOffset, previous))) {
-        // The file may hold part of the new metadata; a complete copy written
-        // from the chain mends it, nothing written in place can be trusted to.
-        m_destinationOnly = true;
+    if (SUCCEEDED(hr)) {
+        m_inPlaceDamaged = false;
+    } else if (io.WroteToStream() && FAILED(WriteRange(m_file.Stream(), m_metadataOffset, previous))) {
+        // The file may hold part of the new metadata. A complete copy written
+        // from the chain mends it, and so does the next write in place, which
+        // covers the whole region again.
+        m_inPlaceDamaged = true;
     }
     return hr;
 }
 
 HRESULT CPropertyHandler::WriteThroughDestination(bool fitsInPlace)
 {
+    ComPtr<IDestinationStreamFactory> factory;
+    m_file.Stream()->QueryInterface(IID_IDestinationStreamFactory, &factory);
+    if (!factory) {
+        // Nothing can be pending on a stream that hands out no destination;
+        // a region that a failed write left damaged is written in place again.
+        return fitsInPlace && !m_destinationOnly ? WriteInPlace() : E_NOINTERFACE;
+    }
+    bool handedOut = false;
     bool chainRewritten = false;
-    HRESULT hr = WriteNewDestination(fitsInPlace, chainRewritten);
+    HRESULT hr = WriteNewDestination(*factory.Get(), fitsInPlace, handedOut, chainRewritten);
     if (SUCCEEDED(hr)) {
         hr = m_file.Stream()->Commit(STGC_DEFAULT);
     }
     if (FAILED(hr)) {
-        DropDestination(chainRewritten);
+        if (handedOut) {
+            DropDestination(chainRewritten);
+        }
         return hr;
     }
     m_destinationOnly = false;
+    m_inPlaceDamaged = false;
     m_metadataBytes = ChainMetadataBytes(m_file.Chain());
     return S_OK;
 }
 
-HRESULT CPropertyHandler::WriteNewDestination(bool fitsInPlace, bool& chainRewritten)
+HRESULT CPropertyHandler::WriteNewDestination(IDestinationStreamFactory& factory, bool fitsInPlace, bool& handedOut,
+                                              bool& chainRewritten)
 {
-    ComPtr<IDestinationStreamFactory> factory;
-    m_file.Stream()->QueryInterface(IID_IDestinationStreamFactory, &factory);
-    if (!factory) {
-        return E_NOINTERFACE;
-    }
     ComPtr<IStream> destination;
-    const HRESULT hr = factory->GetDestinationStream(&destination);
+    const HRESULT hr = factory.GetDestinationStream(&destination);
     if (FAILED(hr)) {
         return hr;
     }
+    handedOut = true;
     return destination ? WriteDestination(destination.Get(), fitsInPlace, chainRewritten) : E_UNEXPECTED;
 }
 
@@ -265,7 +281,7 @@ HRESULT CPropertyHandler::WriteDestination(IStream* destination, bool fitsInPlac
         }
         target.KnowSize(m_nonMetadataBytes + m_metadataBytes);
         if (!FLAC__metadata_chain_write_with_callbacks(m_file.Chain(), true, target.Handle(), BufferedIOCallbacks)) {
-            target.Flush();
+            target.Discard();
             return TakeChainStatus(m_file.Chain());
         }
     } else {
@@ -275,7 +291,7 @@ HRESULT CPropertyHandler::WriteDestination(IStream* destination, bool fitsInPlac
         chainRewritten = FLAC__metadata_chain_write_with_callbacks_and_tempfile(
             m_file.Chain(), true, source.Handle(), BufferedIOCallbacks, target.Handle(), BufferedIOCallbacks);
         if (!chainRewritten) {
-            target.Flush();
+            target.Discard();
             return TakeChainStatus(m_file.Chain());
         }
     }

@@ -137,10 +137,13 @@ private:
     // when the metadata outgrows its room, else a copy of the file with the
     // metadata written into it.
     HRESULT WriteThroughDestination(bool fitsInPlace);
-    // Asks the file stream for a destination and writes the new file into
-    // it, letting go of the destination before it returns, so that nothing
-    // of ours keeps it open when the file stream's Commit puts it in place.
-    HRESULT WriteNewDestination(bool fitsInPlace, bool& chainRewritten);
+    // Asks the factory for a destination and writes the new file into it,
+    // letting go of the destination before it returns, so that nothing of
+    // ours keeps it open when the file stream's Commit puts it in place.
+    // `handedOut` tells whether a destination was obtained (and may now be
+    // pending on the file stream).
+    HRESULT WriteNewDestination(IDestinationStreamFactory& factory, bool fitsInPlace, bool& handedOut,
+                                bool& chainRewritten);
     // After a failed write through a destination: drops the pending
     // destination and writes only through fresh ones from now on.
     void DropDestination(bool chainRewritten) noexcept;
@@ -192,11 +195,15 @@ private:
     // rewrite failed); the next Commit reads it again first.
     bool m_chainStale = false;
     // Set when a destination stream may still be pending on the file stream
-    // (a Commit failed after one was handed out), or when a failed in-place
-    // write could not be undone: the file stream's Commit could then put
-    // something else in place, so every later write goes through a fresh,
+    // (a Commit failed after one was handed out): the file stream's Commit
+    // could then put it in place, so every later write goes through a fresh,
     // complete destination until one has been committed.
     bool m_destinationOnly = false;
+    // Set when a failed in-place write could not be undone: the metadata
+    // region may hold part of the new metadata. A complete copy mends it
+    // where the stream hands out destinations; else the next write in place,
+    // which covers the whole region.
+    bool m_inPlaceDamaged = false;
     // Upper-case field names that an edit since Initialize replaced or
     // removed; comments under them that the map could not hold are dropped.
     std::set<std::string> m_editedFields;

@@ -85,6 +85,33 @@ TEST_F(Buffered, FailureInTheMiddleOfAFlushFailsTheCallThatFlushes)
     EXPECT_TRUE(io.Flush()) << "what failed was dropped";
 }
 
+TEST_F(Buffered, RefillFailingPartWayDeliversWhatWasHandedOverThenFails)
+{
+    // Reporting nothing for bytes already copied out made libFLAC take the
+    // failure for the end of the file, and a rewrite lose its last audio.
+    BufferedStream io(stream.Get(), 16);
+    std::uint8_t bytes[20] = {};
+    ASSERT_EQ(io.Read(bytes, 1, 10), 10u);
+    stream->FailCall(StreamCall::Read, 1);
+    EXPECT_EQ(io.Read(bytes, 1, 20), 6u);
+    EXPECT_EQ(bytes[5], 15);
+    EXPECT_EQ(io.Tell(), 16);
+    stream->FailCall(StreamCall::Read, 1);
+    EXPECT_EQ(io.Read(bytes, 1, 4), 0u);
+    EXPECT_EQ(io.Eof(), 0) << "a failure, not the end";
+}
+
+TEST(CopyWholeStream, StreamReportingMoreThanAskedCopiesOnlyWhatItHas)
+{
+    Bytes bytes((3U << 20) / 2);
+    std::iota(bytes.begin(), bytes.end(), std::uint8_t{3});
+    auto source = MemoryStream::Create(bytes);
+    auto destination = MemoryStream::Create();
+    source->OverreportNextRead(4096);
+    ASSERT_EQ(CopyWholeStream(source.Get(), destination.Get()), S_OK);
+    EXPECT_EQ(destination->Bytes(), bytes);
+}
+
 TEST_F(Buffered, RangeLargerThanAnyBufferIsRefusedBeforeAnyCall)
 {
     // Past 4 GB on x86, where the length once wrapped to a small buffer that

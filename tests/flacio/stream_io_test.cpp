@@ -20,6 +20,8 @@ TEST_F(StreamIO, ReadReturnsWholeElementsOfWhatTheStreamTransferred)
     stream->Seek({}, STREAM_SEEK_SET, nullptr);
     stream->SetReadChunk(3);
     EXPECT_EQ(StreamRead(buffer, 1, 4, handle()), 3u) << "a short S_FALSE read counts";
+    stream->OverreportNextRead(64);
+    EXPECT_EQ(StreamRead(buffer, 1, 4, handle()), 4u) << "never more than was asked";
 }
 
 TEST_F(StreamIO, ReadAndWriteRefuseCountsBeyond32BitsWithoutCallingTheStream)

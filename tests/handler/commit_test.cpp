@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -59,6 +61,14 @@ TEST(CommitInPlace, GrowthWithinThePaddingShrinksItAndKeepsTheSize)
     EXPECT_EQ(CommentsOf(written), std::vector<std::string>{"TITLE=0123456789abcd"});
     EXPECT_EQ(h.stream->Calls(StreamCall::Commit), 1);
     EXPECT_EQ(ParseVorbisCommentBody(layout.First(VorbisCommentType)->body).vendor, "test vendor");
+}
+
+TEST(CommitInPlace, StreamCommitsOwnSuccessCodeIsNotPassedOn)
+{
+    LoadedHandler h(FlacBuilder().StreamInfo().VorbisComment({"TITLE=a"}).Padding(100).Audio(500).Build());
+    ASSERT_EQ(SetText(h.store.Get(), PKEY_Title, L"b"), S_OK);
+    h.stream->FailCall(StreamCall::Commit, 1, S_FALSE);
+    EXPECT_EQ(h.store->Commit(), S_OK);
 }
 
 TEST(CommitInPlace, SecondCommitWithoutChangeWritesNothing)
@@ -325,6 +335,45 @@ void FailEveryCall(const Bytes& original, bool rewrite)
     // Reads and writes go in large blocks: a handful of calls, every kind
     // failed at least once.
     EXPECT_GE(injected, 5);
+}
+
+TEST(CommitRecovery, RewriteThatGotNoDestinationLeavesInPlaceWritesWorking)
+{
+    const Bytes original = FlacBuilder().StreamInfo().VorbisComment({"TITLE=a"}).Padding(8192).Audio(2000).Build();
+    for (const bool factory : {false, true}) {
+        SCOPED_TRACE(factory ? "GetDestinationStream fails" : "no destination factory");
+        LoadedHandler h(original);
+        if (factory) {
+            h.stream->EnableSafeSave();
+            h.stream->FailCall(StreamCall::GetDestination, 1, E_OUTOFMEMORY);
+        }
+        ASSERT_EQ(SetText(h.store.Get(), PKEY_Title, std::wstring(9000, L'x').c_str()), S_OK);
+        EXPECT_EQ(h.store->Commit(), factory ? E_OUTOFMEMORY : E_NOINTERFACE);
+        EXPECT_EQ(h.stream->Bytes(), original);
+        ASSERT_EQ(SetText(h.store.Get(), PKEY_Title, L"short"), S_OK);
+        EXPECT_EQ(h.store->Commit(), S_OK);
+        EXPECT_EQ(h.stream->Calls(StreamCall::GetDestination), factory ? 1 : 0) << "written in place";
+        EXPECT_EQ(h.stream->Calls(StreamCall::Revert), 0) << "nothing was pending";
+        EXPECT_EQ(CommentsOf(h.stream->Bytes()), std::vector<std::string>{"TITLE=short"});
+        EXPECT_EQ(h.stream->Bytes().size(), original.size());
+    }
+}
+
+TEST(CommitRecovery, WriteAndUndoFailingOnAFullDiskAreMendedInPlaceOnceThereIsRoom)
+{
+    // No destination factory: the damaged region can only be written again.
+    const Bytes original = FlacBuilder().StreamInfo().VorbisComment({"TITLE=a"}).Padding(400).Audio(2000).Build();
+    LoadedHandler h(original);
+    ASSERT_EQ(SetText(h.store.Get(), PKEY_Title, L"a title that fits the padding"), S_OK);
+    h.stream->LimitWrites(80);
+    EXPECT_EQ(h.store->Commit(), E_FAIL);
+    EXPECT_NE(h.stream->Bytes(), original) << "80 bytes landed and could not be put back";
+    EXPECT_EQ(h.store->Commit(), E_FAIL) << "still full: the same failure";
+    h.stream->LimitWrites(std::nullopt);
+    EXPECT_EQ(h.store->Commit(), S_OK);
+    EXPECT_EQ(CommentsOf(h.stream->Bytes()), std::vector<std::string>{"TITLE=a title that fits the padding"});
+    EXPECT_EQ(h.stream->Bytes().size(), original.size());
+    EXPECT_TRUE(std::equal(original.end() - 2000, original.end(), h.stream->Bytes().end() - 2000));
 }
 
 TEST(CommitFailures, EveryStreamCallFailingInPlace)

@@ -28,6 +28,9 @@ awk '
             add("sequence_steps", value[f, "sequence_steps"]); add("sequence_faults", value[f, "sequence_faults_planned"])
             add("sequence_failed", value[f, "sequence_commits_failed"]); add("sequence_succeeded", value[f, "sequence_commits_succeeded"])
             add("leaked_blocks", value[f, "leaked_task_allocator_blocks"])
+            add("killed_saves", value[f, "killed_saves"]); add("killed_old", value[f, "killed_old"])
+            add("killed_new", value[f, "killed_new"]); add("killed_broken", value[f, "killed_broken"])
+            add("killed_left_behind", value[f, "killed_left_behind"])
             add("cycles", value[f, "cycles"]); add("apartment_operations", value[f, "operations"])
             add("apartment_rounds", value[f, "rounds"]); add("sections_checked", value[f, "sections_checked"])
             if (f ~ /long-run/) {
@@ -47,6 +50,7 @@ awk '
         printf "| failing streams: failures reported / exact successes | %d / %d |\n", total["failures_reported"], total["consistent_successes"]
         printf "| commit sequences: steps, faults planned | %d, %d |\n", total["sequence_steps"], total["sequence_faults"]
         printf "| commit sequences: commits failed / succeeded | %d / %d |\n", total["sequence_failed"], total["sequence_succeeded"]
+        printf "| killed saves: kills, file old / new / broken, files left behind | %d: %d / %d / %d, %d |\n", total["killed_saves"], total["killed_old"], total["killed_new"], total["killed_broken"], total["killed_left_behind"]
         printf "| long run: cycles | %d |\n", total["cycles"]
         printf "| long run: task-allocator blocks handed out / left | %d / %d |\n", handed, total["leaked_blocks"]
         printf "| long run: heap growth after warm-up | %d bytes |\n", heap
@@ -55,7 +59,7 @@ awk '
         printf "| apartments: threads x rounds, operations | %d x %d, %d |\n", threads, total["apartment_rounds"], total["apartment_operations"]
         printf "| hardened PE: sections checked | %d |\n", total["sections_checked"]
         printf "| crashes | %d |\n| hangs | %d |\n| data lost | %d |\n", crashes, total["hangs"], total["data_lost"]
-        bad = crashes + total["hangs"] + total["data_lost"] + total["leaked_blocks"]
+        bad = crashes + total["hangs"] + total["data_lost"] + total["leaked_blocks"] + total["killed_left_behind"]
         exit bad > 0 ? 1 : 0
     }
 ' "${files[@]}" >"$out" || status=$?

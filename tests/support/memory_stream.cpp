@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 MemoryStream::MemoryStream(std::vector<std::uint8_t> bytes) : m_bytes(std::move(bytes)) {}
 
@@ -34,6 +35,7 @@ void MemoryStream::ClearFailures()
 {
     m_failures.clear();
     m_destinationFailures.clear();
+    m_writeRoom.reset();
 }
 
 void MemoryStream::FailDestinationCall(StreamCall kind, int nth, HRESULT hr)
@@ -85,7 +87,7 @@ STDMETHODIMP MemoryStream::Read(void* buffer, ULONG count, ULONG* read)
     }
     m_position += n;
     if (read != nullptr) {
-        *read = n;
+        *read = n + std::exchange(m_overreport, 0);
     }
     return n == count ? S_OK : S_FALSE;
 }
@@ -102,17 +104,22 @@ STDMETHODIMP MemoryStream::Write(const void* buffer, ULONG count, ULONG* written
     if (m_readOnly) {
         return STG_E_ACCESSDENIED;
     }
-    if (m_position + count > m_bytes.size()) {
-        m_bytes.resize(m_position + count);
+    // On a full disk what fits lands, and the write fails.
+    const ULONG landing = m_writeRoom ? static_cast<ULONG>(std::min<ULONGLONG>(count, *m_writeRoom)) : count;
+    if (m_writeRoom) {
+        *m_writeRoom -= landing;
     }
-    if (count != 0) {
-        std::memcpy(m_bytes.data() + m_position, buffer, count);
+    if (m_position + landing > m_bytes.size()) {
+        m_bytes.resize(m_position + landing);
     }
-    m_position += count;
+    if (landing != 0) {
+        std::memcpy(m_bytes.data() + m_position, buffer, landing);
+    }
+    m_position += landing;
     if (written != nullptr) {
-        *written = count;
+        *written = landing;
     }
-    return S_OK;
+    return landing == count ? S_OK : STG_E_MEDIUMFULL;
 }
 
 STDMETHODIMP MemoryStream::Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position)

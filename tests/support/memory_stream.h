@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <vector>
 
 enum class StreamCall { Read, Write, Seek, Commit, SetSize, Stat, GetDestination, Revert };
@@ -31,7 +32,7 @@ public:
     // The `nth` call (1-based) of `kind` from now on fails with `hr`.
     void FailCall(StreamCall kind, int nth, HRESULT hr = STG_E_ACCESSDENIED);
     // Forgets the planned failures that have not happened yet, here and for
-    // the next destination.
+    // the next destination, and lifts the write limit.
     void ClearFailures();
     // Every Write fails (a read-only stream).
     void SetReadOnly(bool readOnly) { m_readOnly = readOnly; }
@@ -45,6 +46,12 @@ public:
     int DestinationCalls(StreamCall kind) const;
     // Reads return at most this many bytes per call.
     void SetReadChunk(ULONG chunk) { m_readChunk = chunk; }
+    // The next Read reports `extra` bytes more than it was asked for.
+    void OverreportNextRead(ULONG extra) { m_overreport = extra; }
+    // A stream that breaks: writes land until `room` more bytes have been
+    // written, and then fail with STG_E_MEDIUMFULL (the write that crosses
+    // the limit lands its first bytes); nullopt lifts the limit.
+    void LimitWrites(std::optional<ULONGLONG> room) { m_writeRoom = room; }
 
     // ISequentialStream
     STDMETHOD(Read)(void* buffer, ULONG count, ULONG* read) override;
@@ -77,6 +84,8 @@ private:
     std::map<StreamCall, std::pair<int, HRESULT>> m_failures;
     bool m_readOnly = false;
     ULONG m_readChunk = 0;
+    ULONG m_overreport = 0;
+    std::optional<ULONGLONG> m_writeRoom;
     bool m_safeSave = false;
     ComPtr<MemoryStream> m_destination;
     std::map<StreamCall, std::pair<int, HRESULT>> m_destinationFailures;

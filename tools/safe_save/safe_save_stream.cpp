@@ -1,7 +1,11 @@
 #include "tools/safe_save/safe_save_stream.h"
 
+#include <aclapi.h>
+#include <cstdint>
+#include <cstring>
 #include <cwchar>
 #include <new>
+#include <vector>
 
 using Microsoft::WRL::ComPtr;
 
@@ -13,16 +17,7 @@ HRESULT OpenFileStream(const std::wstring& path, DWORD mode, BOOL create, IStrea
 }
 
 constexpr DWORD OriginalMode = STGM_READWRITE | STGM_SHARE_DENY_WRITE;
-// STGM_FAILIFTHERE with fCreate: the file is created, or the call fails if a
-// file of that name exists; nobody else's file is ever opened or truncated.
-constexpr DWORD CopyMode = STGM_FAILIFTHERE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
 constexpr int CopyNameAttempts = 64;
-
-bool IsNameTaken(HRESULT hr)
-{
-    return hr == HRESULT_FROM_WIN32(ERROR_FILE_EXISTS) || hr == HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS) ||
-           hr == STG_E_FILEALREADYEXISTS;
-}
 
 // A name beside `path` that differs from one call to the next.
 std::wstring CopyName(const std::wstring& path)
@@ -38,29 +33,109 @@ std::wstring CopyName(const std::wstring& path)
     return path + suffix;
 }
 
-// Readies the finished copy to take the original's place: its bytes on disk,
-// and the original's creation time and attributes on it. ReplaceFileW carries
-// those over itself on Windows; setting them first keeps them where replacing
-// comes down to a rename (some network file systems, Wine).
-void PrepareCopy(const std::wstring& original, const std::wstring& copy)
+// Whether the copy goes when its handle closes: set while it is written, so
+// that a save that is killed or fails leaves nothing behind, and cleared
+// just before it takes the file's name.
+bool DeleteWhenClosed(HANDLE copy, bool remove)
 {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    const bool known = GetFileAttributesExW(original.c_str(), GetFileExInfoStandard, &data) != FALSE;
-    const HANDLE file =
-        CreateFileW(copy.c_str(), GENERIC_WRITE | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        FlushFileBuffers(file);
-        if (known) {
-            SetFileTime(file, &data.ftCreationTime, nullptr, nullptr);
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = remove ? TRUE : FALSE;
+    return SetFileInformationByHandle(copy, FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
+}
+
+// The original's named streams (a download's zone mark, say) onto the new
+// copy, as replacing the file would keep them. Done while the copy can still
+// be opened by name, before it is marked to go when closed.
+void CopyNamedStreams(const std::wstring& original, const std::wstring& copy)
+{
+    WIN32_FIND_STREAM_DATA found{};
+    const HANDLE search = FindFirstStreamW(original.c_str(), FindStreamInfoStandard, &found, 0);
+    if (search == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    do {
+        const std::wstring name = found.cStreamName;
+        if (name == L"::$DATA") {
+            continue;
         }
-        CloseHandle(file);
+        const HANDLE from = CreateFileW((original + name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE to =
+            CreateFileW((copy + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        char buffer[64 * 1024];
+        DWORD read = 0;
+        DWORD written = 0;
+        while (from != INVALID_HANDLE_VALUE && to != INVALID_HANDLE_VALUE &&
+               ReadFile(from, buffer, sizeof(buffer), &read, nullptr) && read != 0 &&
+               WriteFile(to, buffer, read, &written, nullptr)) {
+        }
+        for (const HANDLE handle : {from, to}) {
+            if (handle != INVALID_HANDLE_VALUE) {
+                CloseHandle(handle);
+            }
+        }
+    } while (FindNextStreamW(search, &found));
+    FindClose(search);
+}
+
+// Gives the finished copy what replacing the file would keep of the
+// original: its access control list, creation time and attributes. A copy
+// that cannot be given the original's access control list does not replace
+// it: it could be open to more users than the file was.
+HRESULT TakeIdentity(const std::wstring& original, HANDLE copy)
+{
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    DWORD error = GetNamedSecurityInfoW(original.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                        &dacl, nullptr, &descriptor);
+    if (error == ERROR_SUCCESS) {
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
+        GetSecurityDescriptorControl(descriptor, &control, &revision);
+        // An inherited list stays inherited from the folder, which the copy
+        // shares; a protected one is taken as it is.
+        const SECURITY_INFORMATION what =
+            DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED) != 0 ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                                            : UNPROTECTED_DACL_SECURITY_INFORMATION);
+        error = SetSecurityInfo(copy, SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
+        LocalFree(descriptor);
     }
-    constexpr DWORD Carried =
-        FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-    if (known && (data.dwFileAttributes & Carried) != 0) {
-        SetFileAttributesW(copy.c_str(), data.dwFileAttributes & Carried);
+    if (error != ERROR_SUCCESS) {
+        return HRESULT_FROM_WIN32(error);
     }
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    FILE_BASIC_INFO basic{};
+    if (GetFileAttributesExW(original.c_str(), GetFileExInfoStandard, &data) &&
+        GetFileInformationByHandleEx(copy, FileBasicInfo, &basic, sizeof(basic))) {
+        constexpr DWORD Carried =
+            FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+        basic.CreationTime.LowPart = data.ftCreationTime.dwLowDateTime;
+        basic.CreationTime.HighPart = static_cast<LONG>(data.ftCreationTime.dwHighDateTime);
+        basic.FileAttributes =
+            (data.dwFileAttributes & Carried) != 0 ? data.dwFileAttributes & Carried : FILE_ATTRIBUTE_NORMAL;
+        SetFileInformationByHandle(copy, FileBasicInfo, &basic, sizeof(basic));
+    }
+    return S_OK;
+}
+
+// Puts the copy in the original's place in one step: a rename that replaces
+// the original, atomic on NTFS (and on POSIX file systems under Wine), so
+// that whenever the process stops the file is the old one or the new one.
+HRESULT RenameOver(HANDLE copy, const std::wstring& original)
+{
+    const std::size_t nameBytes = original.size() * sizeof(wchar_t);
+    std::vector<std::uint8_t> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
+    auto* const rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(nameBytes);
+    std::memcpy(rename->FileName, original.c_str(), nameBytes);
+    if (!SetFileInformationByHandle(copy, FileRenameInfo, rename, static_cast<DWORD>(buffer.size()))) {
+        return HRESULT_FROM_WIN32(GetLastError());
+    }
+    // The new name on the disk before the save reports success.
+    FlushFileBuffers(copy);
+    return S_OK;
 }
 
 } // namespace
@@ -110,8 +185,14 @@ SafeSaveStream::~SafeSaveStream()
 
 void SafeSaveStream::DiscardDestination()
 {
-    if (m_destination) {
-        m_destination.Reset();
+    if (!m_destination) {
+        return;
+    }
+    // Marked to go when closed from the start; where the file system would
+    // not mark it, it is deleted by name once closed.
+    const bool marked = DeleteWhenClosed(m_destination->Handle(), true);
+    m_destination.Reset();
+    if (!marked) {
         DeleteFileW(m_temporaryPath.c_str());
     }
 }
@@ -150,33 +231,28 @@ STDMETHODIMP SafeSaveStream::Commit(DWORD flags)
         return m_file->Commit(flags);
     }
     HRESULT hr = m_destination->Commit(flags);
+    if (SUCCEEDED(hr)) {
+        hr = TakeIdentity(m_path, m_destination->Handle());
+    }
     if (FAILED(hr)) {
         DiscardDestination();
         return hr;
     }
-    m_destination.Reset();
-    PrepareCopy(m_path, m_temporaryPath);
-    // The original is closed so that the finished copy can take its place;
-    // either way the file is open again afterwards. ReplaceFileW gives the
-    // copy the original's identity: its DACL, alternate data streams,
-    // attributes, creation time, short name and object identifier. Hard
-    // links are not among them: the original's other names go on naming its
-    // old content, as with any replace of a whole file.
+    // The original is closed so that the finished copy can take its name;
+    // either way the file is open again afterwards. Hard links are not
+    // carried over: the original's other names go on naming its old
+    // content, as with any replace of a whole file.
     m_file.Reset();
-    if (!ReplaceFileW(m_path.c_str(), m_temporaryPath.c_str(), nullptr, 0, nullptr, nullptr)) {
-        const DWORD error = GetLastError();
-        hr = HRESULT_FROM_WIN32(error);
-        if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT) {
-            // The original is gone and the finished copy still has its own
-            // name: it is the file's only content now. It takes the file's
-            // name (without the original's metadata) or, failing that, stays
-            // where it is; it is never deleted.
-            MoveFileExW(m_temporaryPath.c_str(), m_path.c_str(), MOVEFILE_WRITE_THROUGH);
-        } else {
-            // The original is untouched under its name.
-            DeleteFileW(m_temporaryPath.c_str());
-        }
+    if (!DeleteWhenClosed(m_destination->Handle(), false)) {
+        hr = HRESULT_FROM_WIN32(GetLastError());
+    } else {
+        hr = RenameOver(m_destination->Handle(), m_path);
     }
+    if (FAILED(hr)) {
+        // The original is untouched under its name.
+        DiscardDestination();
+    }
+    m_destination.Reset();
     const HRESULT reopened = OpenFileStream(m_path, OriginalMode, FALSE, &m_file);
     return FAILED(hr) ? hr : reopened;
 }
@@ -220,15 +296,29 @@ STDMETHODIMP SafeSaveStream::GetDestinationStream(IStream** destination)
         return E_UNEXPECTED;
     }
     DiscardDestination();
-    HRESULT hr = E_FAIL;
-    for (int attempt = 0; attempt < CopyNameAttempts; ++attempt) {
+    // CREATE_NEW: the copy is a new file, or the call fails if a file of
+    // that name exists; nobody else's file is ever opened or truncated.
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < CopyNameAttempts && file == INVALID_HANDLE_VALUE; ++attempt) {
         m_temporaryPath = CopyName(m_path);
-        hr = OpenFileStream(m_temporaryPath, CopyMode, TRUE, &m_destination);
-        if (!IsNameTaken(hr)) {
+        file = CreateFileW(m_temporaryPath.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC, 0, nullptr,
+                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
+            GetLastError() != ERROR_ALREADY_EXISTS) {
             break;
         }
     }
+    if (file == INVALID_HANDLE_VALUE) {
+        return HRESULT_FROM_WIN32(GetLastError());
+    }
+    CopyNamedStreams(m_path, m_temporaryPath);
+    const bool marked = DeleteWhenClosed(file, true);
+    HRESULT hr = FileHandleStream::Create(file, &m_destination);
     if (FAILED(hr)) {
+        CloseHandle(file);
+        if (!marked) {
+            DeleteFileW(m_temporaryPath.c_str());
+        }
         return hr;
     }
     return m_destination.CopyTo(destination);

@@ -1,14 +1,17 @@
 // A read-write stream over a file that also offers IDestinationStreamFactory,
 // as the property system does for handlers that save safely. Each
 // GetDestinationStream hands out a pending copy: a new file of a unique name
-// beside the original (an earlier pending copy is dropped). Commit puts the
-// last pending copy in the original's place with ReplaceFileW, which keeps
-// the original's DACL, alternate data streams, attributes and creation time;
-// Revert drops it. Until then the original stays untouched, and no existing
-// file other than the original is ever opened or replaced.
+// beside the original (an earlier pending copy is dropped), marked to be
+// deleted when closed, so that a save that fails or is killed leaves nothing
+// behind. Commit gives the last pending copy the original's access control
+// list, named streams, attributes and creation time, and renames it over the
+// original in one step; Revert drops it. Until then the original stays
+// untouched, and no existing file other than the original is ever opened or
+// replaced.
 #pragma once
 
 #include "tools/common/unknown_object.h"
+#include "tools/safe_save/file_handle_stream.h"
 
 #include <string>
 #include <wrl/client.h>
@@ -26,8 +29,8 @@ public:
     STDMETHOD(SetSize)(ULARGE_INTEGER size) override;
     STDMETHOD(CopyTo)(IStream* to, ULARGE_INTEGER count, ULARGE_INTEGER* read, ULARGE_INTEGER* written) override;
     // Makes the writes durable; if a destination was handed out, it replaces
-    // the original file. On failure the pending copy is removed (unless the
-    // original is already gone, when the copy takes its name or stays).
+    // the original file. On failure the pending copy is removed and the
+    // original stays as it was.
     STDMETHOD(Commit)(DWORD flags) override;
     STDMETHOD(Revert)() override;
     STDMETHOD(LockRegion)(ULARGE_INTEGER offset, ULARGE_INTEGER count, DWORD type) override;
@@ -50,5 +53,5 @@ private:
     std::wstring m_path;
     std::wstring m_temporaryPath;
     Microsoft::WRL::ComPtr<IStream> m_file;
-    Microsoft::WRL::ComPtr<IStream> m_destination;
+    Microsoft::WRL::ComPtr<FileHandleStream> m_destination;
 };

@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# Kills quillbrook-cli (SIGKILL to its Wine process) at seeded random moments
+# while it saves a 32 MB FLAC file, RUNS times for an edit that fits the
+# padding and RUNS times for one that needs a whole-file rewrite. After each
+# kill the file must be byte for byte the old one, or a valid FLAC file with
+# the new tag and the same audio; nothing else may be left in the folder.
+# Writes its counts to ROBUSTNESS_DIR/killed-saves.figures.
+# usage: killed_save_test.sh BUILD_DIR ROBUSTNESS_DIR [RUNS] [SEED]
+set -euo pipefail
+build=$1
+figures_dir=$2
+runs=${3:-30}
+RANDOM=${4:-20261207}
+root=$(cd "$(dirname "$0")/../.." && pwd)
+work=$build/killed-saves
+rm -rf "$work" && mkdir -p "$work/run" "$figures_dir"
+deadline=$((SECONDS + 400))
+
+# Seeded noise compresses little: 32 MB of audio, with flac's 8 KB padding.
+python3 -c "
+import random, sys
+sys.stdout.buffer.write(random.Random(7).randbytes(32 * 1000 * 1000))" >"$work/audio.raw"
+flac --silent --force --endian=little --sign=signed --bps=16 --channels=2 --sample-rate=44100 \
+    --compression-level-0 -o "$work/original.flac" "$work/audio.raw"
+rm "$work/audio.raw"
+md5=$(metaflac --show-md5sum "$work/original.flac")
+file=$work/run/song.flac
+
+declare -A value=([in-place]="title=killed in place" [rewrite]="comment=$(printf 'r%.0s' {1..12000})")
+declare -A tag=([in-place]="TITLE=killed in place" [rewrite]="COMMENT=rrrrrrrrrr")
+declare -A count
+for outcome in old new broken left; do count[$outcome]=0; done
+
+# Starts the save; `pid` is timeout's, whose child is the Wine process.
+start_save() {
+    cp "$work/original.flac" "$file"
+    "$root/scripts/wine-exec" "$build/quillbrook-cli.exe" --dll "$build/quillbrook.dll" set "$file" "$1" \
+        >/dev/null 2>&1 &
+    pid=$!
+}
+
+classify() { # kind
+    if cmp -s "$file" "$work/original.flac"; then
+        echo old
+    elif [ -f "$file" ] && flac -t -s "$file" 2>/dev/null && [ "$(metaflac --show-md5sum "$file")" = "$md5" ] &&
+        metaflac --export-tags-to=- "$file" | grep -qF "${tag[$1]}"; then
+        echo new
+    else
+        echo broken
+    fi
+}
+
+for kind in in-place rewrite; do
+    # How long an unkilled save of this kind takes, in milliseconds.
+    start=$EPOCHREALTIME
+    start_save "${value[$kind]}"
+    wait "$pid" || { echo "FAIL: the $kind save failed without a kill" >&2; exit 1; }
+    span=$(((${EPOCHREALTIME/./} - ${start/./}) / 1000))
+    [ "$(classify "$kind")" = new ] || { echo "FAIL: an unkilled $kind save is not right" >&2; exit 1; }
+    for ((run = 1; run <= runs; run++)); do
+        [ $SECONDS -lt $deadline ] || { echo "FAIL: out of time at $kind run $run" >&2; exit 1; }
+        delay_ms=$((span * RANDOM / 32767))
+        start_save "${value[$kind]}"
+        sleep "$((delay_ms / 1000)).$(printf '%03d' $((delay_ms % 1000)))"
+        # The Wine process, once timeout has started it.
+        for _ in {1..50}; do
+            child=$(pgrep -P "$pid" || true)
+            [ -n "$child" ] || ! kill -0 "$pid" 2>/dev/null && break
+            sleep 0.01
+        done
+        [ -n "$child" ] && kill -KILL $child 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+        # Wine closes a killed process's handles a moment later.
+        for _ in {1..30}; do
+            [ "$(ls -A "$work/run")" = song.flac ] && break
+            sleep 0.1
+        done
+        outcome=$(classify "$kind")
+        count[$outcome]=$((count[$outcome] + 1))
+        extra=$(ls -A "$work/run" | grep -vx song.flac || true)
+        if [ -n "$extra" ]; then
+            count[left]=$((count[left] + 1))
+            echo "$kind run $run (kill at ${delay_ms} ms of ${span}): left behind: $extra" >&2
+        fi
+        [ "$outcome" = broken ] && echo "$kind run $run (kill at ${delay_ms} ms of ${span}): the file is broken" >&2
+        rm -rf "$work/run" && mkdir "$work/run"
+    done
+    echo "$kind: ${span} ms a save; after $runs kills so far: old ${count[old]}, new ${count[new]}," \
+        "broken ${count[broken]}, left behind ${count[left]}"
+done
+
+cat >"$figures_dir/killed-saves.figures" <<EOF
+killed_saves $((2 * runs))
+killed_old ${count[old]}
+killed_new ${count[new]}
+killed_broken ${count[broken]}
+killed_left_behind ${count[left]}
+data_lost ${count[broken]}
+finished 1
+EOF
+[ "${count[broken]}" -eq 0 ] && [ "${count[left]}" -eq 0 ]
