@@ -135,6 +135,11 @@ package "$failing" "$version" "$stage" 'text.replace("<?include binding.wxi ?>",
       <Custom Action="FailRemovalForTest" Sequence="3510">FAIL_FOR_TEST AND REMOVE="ALL"</Custom>
     </InstallExecuteSequence>""")'
 msiinfo export "$failing" InstallExecuteSequence | grep FailRemovalForTest >/dev/null || fail "the failing variant has no failing action"
+# A variant whose unbind fails (its command line refused).
+package "$work/broken-unbind.msi" "$version" "$stage" 'text.replace("<?include binding.wxi ?>",
+    open("'"$(dirname "$package_script")"'/binding.wxi").read().split("<Include>")[1].split("</Include>")[0]
+    .replace("Id=\"UnbindFlac\" FileKey=\"quillbrook_cli.exe\" ExeCommand=\"unbind\"",
+             "Id=\"UnbindFlac\" FileKey=\"quillbrook_cli.exe\" ExeCommand=\"unbind --no-such-option\""))'
 # A rebuild of the same version (a new product code), and the next build,
 # whose module differs by a byte at its end.
 package "$work/rebuilt.msi" "$version" "$stage" 'text'
@@ -200,4 +205,13 @@ msiexec ok /x "Z:$work/next.msi"
 [ "$(entries)" = 0 ] || fail "$(entries) products listed after the removal"
 snapshot after-upgrade
 compare seeded after-upgrade "the upgrade and the removal"
+
+step "an unbind that fails fails the removal, which leaves everything in place"
+msiexec ok /i "Z:$work/broken-unbind.msi"
+msiexec fails /x "Z:$work/broken-unbind.msi"
+# (Wine unregisters the product before the deferred steps run and does not
+# register it again on rollback; Windows does. The files and classes are
+# removed after the unbind, so they are all still there.)
+[ -f "$installed/quillbrook.dll" ] || fail "the failed removal took quillbrook.dll"
+expect_bound "after the removal whose unbind failed"
 echo "PASS: installer lifecycle"
