@@ -194,6 +194,84 @@ register)
     if out=$(host --dll "$work/nowhere.dll" register 2>&1); then fail "a missing module registered"; fi
     expect_in "cannot load the module" "$out"
     ;;
+binding)
+    # bind, unbind and status, and what the program refuses, in a prefix of
+    # its own.
+    export WINEPREFIX=$work/prefix
+    "$root/scripts/wine-prefix" "$WINEPREFIX"
+    trap '"$root/scripts/wine-prefix" --stop "$WINEPREFIX"' EXIT
+    wine() { "$root/scripts/wine-exec" "$@"; }
+    host() { wine "$build/quillbrook-cli.exe" "$@"; }
+    refused() { # expected-text args...: exit code 2 or 1, the text on stderr
+        local text=$1 out
+        shift
+        if out=$(host "$@" 2>&1 >/dev/null); then fail "quillbrook-cli $* was accepted"; fi
+        expect_in "$text" "$out"
+    }
+    # Help on stdout, exit code 0; the version.
+    for option in --help -h; do
+        out=$(host $option 2>/dev/null) || fail "$option failed"
+        expect_in "status [--user] [--x86]" "$out"
+    done
+    [[ $(host --version) =~ ^quillbrook-cli\ [0-9]+\.[0-9]+\.[0-9]+\.[0-9]+ ]] || fail "--version: $(host --version)"
+    # Options a command does not take.
+    refused "show takes no option --user" show --user "$fixtures/tagged.flac"
+    refused "bind takes no option --dll" bind --dll "$build/quillbrook.dll"
+    # Per-user classes are not kept apart by view.
+    refused "--user and --x86 cannot go together" unbind --user --x86
+
+    thumbnail_slot='HKLM\Software\Classes\.flac\ShellEx\{E357FCCD-A995-4576-B01F-234630154E96}'
+    wine reg add "$thumbnail_slot" /ve /d '{66666666-7777-8888-9999-AAAAAAAAAAAA}' /f >/dev/null
+    slot() { wine reg query "$thumbnail_slot" /ve | tr -d '\r' | sed -n 's/.*REG_SZ *//p'; }
+    # bind before the classes are registered, or with their module gone:
+    # refused, .flac left as it was.
+    refused "property handler is not registered" bind
+    cp "$build/quillbrook.dll" "$work/gone.dll"
+    host --dll "$work/gone.dll" register >/dev/null
+    rm "$work/gone.dll"
+    refused "gone.dll, does not exist" bind
+    [ "$(slot)" = '{66666666-7777-8888-9999-AAAAAAAAAAAA}' ] || fail "a refused bind changed .flac: $(slot)"
+    # The x64 module registered for 32-bit programs is refused too.
+    host --dll "$build/quillbrook.dll" register >/dev/null
+    wine reg copy 'HKLM\Software\Classes\CLSID' 'HKLM\Software\Wow6432Node\Classes\CLSID' /s /f >/dev/null
+    refused "is x64, not x86" bind --x86
+    if out=$(host status); then fail "status said bound before bind: $out"; fi
+    expect_in ".flac thumbnail provider: a class that is not registered, {66666666-7777-8888-9999-AAAAAAAAAAAA}" "$out"
+    expect_in "saved binding: no" "$out"
+    out=$(host bind) || fail "bind failed: $out"
+    out=$(host status) || fail "status after bind: $out"
+    expect_in "thumbnail provider class: registered, Z:${build//\//\\}\\quillbrook.dll (x64)" "$out"
+    expect_in ".flac property handler: quillbrook" "$out"
+    expect_in "saved binding: yes" "$out"
+    # Another program takes the thumbnail slot; then Windows' own class.
+    other='HKLM\Software\Classes\CLSID\{AAAAAAAA-0000-0000-0000-000000000001}'
+    wine reg add "$other" /ve /d 'Other Thumbnailer' /f >/dev/null
+    wine reg add "$other\InprocServer32" /ve /d 'C:\Program Files\Other\other.dll' /f >/dev/null
+    wine reg add "$thumbnail_slot" /ve /d '{AAAAAAAA-0000-0000-0000-000000000001}' /f >/dev/null
+    if out=$(host status); then fail "status said bound with another program's thumbnail provider"; fi
+    expect_in ".flac thumbnail provider: another program's Other Thumbnailer {AAAAAAAA-0000-0000-0000-000000000001}" "$out"
+    wine reg add "$other\InprocServer32" /ve /d 'C:\windows\system32\windowscodecs.dll' /f >/dev/null
+    if out=$(host status); then fail "status said bound with Windows' thumbnail provider"; fi
+    expect_in ".flac thumbnail provider: Windows' own Other Thumbnailer" "$out"
+    # bind puts it right; with the module gone, status tells.
+    host bind >/dev/null
+    host status >/dev/null || fail "status after a second bind"
+    thumbnail_class=$(grep -B1 ' CLSID_ThumbnailProvider =' "$root/resources/identifiers.h" | grep -o '{[0-9A-F-]*}')
+    wine reg add "HKLM\\Software\\Classes\\CLSID\\$thumbnail_class\\InprocServer32" /ve /d 'C:\nowhere\quillbrook.dll' \
+        /f >/dev/null
+    if out=$(host status); then fail "status said bound with the module gone"; fi
+    expect_in "its module C:\nowhere\quillbrook.dll does not exist" "$out"
+    # A DLL planted beside the program is not loaded: a propsys.dll that
+    # exports nothing the program needs would stop it from starting.
+    mkdir -p "$work/planted"
+    cp "$build/quillbrook-cli.exe" "$work/planted/"
+    cp "$build/tools/photo_thumbnail_standin/photo_thumbnail_standin.dll" "$work/planted/propsys.dll"
+    out=$(wine "$work/planted/quillbrook-cli.exe" status 2>&1) || true
+    expect_in "saved binding: yes" "$out"
+    out=$(wine "$work/planted/quillbrook-cli.exe" --dll "$build/quillbrook.dll" show "$fixtures/tagged.flac" 2>&1) ||
+        fail "show beside a planted propsys.dll: $out"
+    expect_in "System.Title: Notes on the Engine" "$out"
+    ;;
 *)
     fail "unknown case $case_name"
     ;;

@@ -14,7 +14,7 @@ HRESULT ClassSource::Load(const std::wstring& dllPath)
     if (dllPath.empty()) {
         return S_OK;
     }
-    m_module = LoadLibraryExW(dllPath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    m_module = LoadModuleFile(dllPath);
     if (m_module == nullptr) {
         return HRESULT_FROM_WIN32(GetLastError());
     }
@@ -44,4 +44,15 @@ std::wstring DefaultModulePath()
     std::wstring result(path, length);
     const std::size_t slash = result.find_last_of(L"\\/");
     return result.substr(0, slash == std::wstring::npos ? 0 : slash + 1) + L"quillbrook.dll";
+}
+
+HMODULE LoadModuleFile(const std::wstring& path)
+{
+    const DWORD length = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    std::wstring full(length, L'\0');
+    if (length == 0 || GetFullPathNameW(path.c_str(), length, full.data(), nullptr) != length - 1) {
+        return nullptr;
+    }
+    full.resize(length - 1);
+    return LoadLibraryExW(full.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
 }

@@ -28,3 +28,7 @@ private:
 
 // The quillbrook.dll beside this program.
 std::wstring DefaultModulePath();
+
+// Loads the module file at `path` (made absolute), with the DLLs it imports
+// from the system folder only, not from the module's folder.
+HMODULE LoadModuleFile(const std::wstring& path);

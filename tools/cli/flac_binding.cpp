@@ -30,18 +30,22 @@ std::wstring GuidText(const GUID& guid)
     return text;
 }
 
+constexpr const wchar_t* PropertyHandlerSlot =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\PropertySystem\\PropertyHandlers\\.flac";
+
+std::wstring ThumbnailSlot()
+{
+    return L"Software\\Classes\\.flac\\ShellEx\\" + GuidText(__uuidof(IThumbnailProvider));
+}
+
 std::vector<BindingEntry> Entries(BindingScope scope)
 {
     const std::wstring layout = L"Software\\Classes\\SystemFileAssociations\\.flac";
     std::vector<BindingEntry> entries;
     if (scope == BindingScope::Machine) {
-        entries.push_back({L"PropertyHandler",
-                           L"Software\\Microsoft\\Windows\\CurrentVersion\\PropertySystem\\PropertyHandlers\\.flac",
-                           L"", GuidText(CLSID_PropertyHandler)});
+        entries.push_back({L"PropertyHandler", PropertyHandlerSlot, L"", GuidText(CLSID_PropertyHandler)});
     }
-    entries.push_back({L"ThumbnailProvider",
-                       L"Software\\Classes\\.flac\\ShellEx\\" + GuidText(__uuidof(IThumbnailProvider)), L"",
-                       GuidText(CLSID_ThumbnailProvider)});
+    entries.push_back({L"ThumbnailProvider", ThumbnailSlot(), L"", GuidText(CLSID_ThumbnailProvider)});
     entries.push_back({L"PreviewDetails", layout, L"PreviewDetails", PreviewDetailsList()});
     entries.push_back({L"FullDetails", layout, L"FullDetails", FullDetailsList()});
     entries.push_back({L"InfoTip", layout, L"InfoTip", InfoTipList()});
@@ -79,26 +83,30 @@ bool HasRecord(HKEY root, const BindingEntry& entry, RegistryValue* existed)
            existed->data.size() == 4;
 }
 
-// Records what `entry` holds before Bind writes it, unless a record exists:
-// a second Bind must not take quillbrook's own values for the originals.
+// Records what `entry` holds before Bind writes it. A record that exists is
+// kept while the value is quillbrook's own or absent: a second Bind (a
+// repair, a modification, an upgrade) must not take quillbrook's own values
+// for the originals. But a value of someone else's, written since the
+// record was made, is what Unbind must put back: it is recorded instead.
 // (An incomplete record is written again: Bind replaces no value before
 // every record is complete.)
 HRESULT SaveOriginal(HKEY root, const BindingEntry& entry)
 {
     const std::wstring saved = SavedKey(entry);
-    RegistryValue record;
-    if (HasRecord(root, entry, &record)) {
-        return S_OK;
-    }
-    RegDeleteKeyExW(root, saved.c_str(), RegistryViewAccess(), 0);
     RegistryValue original;
     const HRESULT read = ReadRegistryValue(root, entry.key, entry.valueName, &original);
     if (FAILED(read) && read != HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) {
         return read;
     }
+    const bool foreign = SUCCEEDED(read) && !HoldsString(original, entry.ours);
+    RegistryValue record;
+    if (HasRecord(root, entry, &record) && !foreign) {
+        return S_OK;
+    }
+    RegDeleteKeyExW(root, saved.c_str(), RegistryViewAccess(), 0);
     // A value that already is quillbrook's (bound by hand, or by an earlier
     // installer) is no original to restore.
-    const bool existed = SUCCEEDED(read) && !HoldsString(original, entry.ours);
+    const bool existed = foreign;
     RegistryValue flag;
     flag.type = REG_DWORD;
     flag.data = {static_cast<BYTE>(existed ? 1 : 0), 0, 0, 0};
@@ -212,4 +220,19 @@ HRESULT UnbindFlac(BindingScope scope)
     DeleteRegistryKeyIfEmpty(root, ProductKey);
     NotifyShell();
     return result;
+}
+
+std::vector<HandlerSlot> HandlerSlots(BindingScope scope)
+{
+    std::vector<HandlerSlot> slots;
+    if (scope == BindingScope::Machine) {
+        slots.push_back({L"property handler", PropertyHandlerSlot, CLSID_PropertyHandler});
+    }
+    slots.push_back({L"thumbnail provider", ThumbnailSlot(), CLSID_ThumbnailProvider});
+    return slots;
+}
+
+bool HasSavedBinding(BindingScope scope)
+{
+    return RegistryKeyExists(Root(scope), SavedBindingKey);
 }

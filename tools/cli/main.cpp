@@ -1,7 +1,10 @@
 // quillbrook-cli: shows and edits the properties of FLAC files and writes
 // their thumbnails, through quillbrook.dll's COM classes as Explorer uses them.
+#include "quillbrook_version.h"
 #include "resources/identifiers.h"
+#include "tools/cli/class_registration.h"
 #include "tools/cli/class_source.h"
+#include "tools/cli/console_output.h"
 #include "tools/cli/flac_binding.h"
 #include "tools/cli/registry_value.h"
 #include "tools/cli/png_writer.h"
@@ -12,12 +15,14 @@
 #include <wrl/client.h>
 
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
 namespace {
 
 constexpr const char* Usage = "usage: quillbrook-cli [--dll PATH] [--json] COMMAND ...\n"
+                              "       quillbrook-cli --help | -h | --version\n"
                               "  show FILE...                  the properties of each file\n"
                               "  set FILE NAME=VALUE...        change tags (lists: \"a; b\")\n"
                               "  clear FILE NAME...            remove tags\n"
@@ -26,20 +31,27 @@ constexpr const char* Usage = "usage: quillbrook-cli [--dll PATH] [--json] COMMA
                               "  unregister [--user]\n"
                               "  bind [--user] [--x86]         bind .flac to quillbrook, saving what it replaces\n"
                               "  unbind [--user] [--x86]       put the saved binding of .flac back\n"
-                              "  (--x86: in the registry view of 32-bit programs, for the x86 module)\n"
+                              "  status [--user] [--x86]       whether .flac is bound to registered classes of\n"
+                              "                                quillbrook (exit code 0) or not (1)\n"
+                              "  (--x86: in the registry view of 32-bit programs, for the x86 module; not with\n"
+                              "  --user: per-user classes are not kept apart by view)\n"
                               "Options may come before or after COMMAND, but before the file names.\n"
                               "NAME is a property name such as System.Music.Artist, or an alias:\n"
                               "  title artist album albumartist year track disc genre composer\n"
                               "  conductor rating copyright publisher comment\n";
 
+// Decided once, when the program starts.
+OutputKind StdoutKind = OutputKind::Utf8Bytes;
+OutputKind StderrKind = OutputKind::Utf8Bytes;
+
 void Out(const std::string& text)
 {
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    WriteText(stdout, StdoutKind, text);
 }
 
 void Err(const std::string& text)
 {
-    std::fwrite(text.data(), 1, text.size(), stderr);
+    WriteText(stderr, StderrKind, text);
     std::fflush(stderr);
 }
 
@@ -107,6 +119,7 @@ private:
     HRESULT Thumbnail(const std::wstring& file, const std::wstring& out, UINT size);
     HRESULT Register(bool doRegister, bool perUser);
     HRESULT Bind(bool doBind, bool perUser);
+    int Status(bool perUser);
 
     ClassSource m_classes;
     std::wstring m_dllPath;
@@ -306,7 +319,7 @@ HRESULT Program::Thumbnail(const std::wstring& file, const std::wstring& out, UI
 HRESULT Program::Register(bool doRegister, bool perUser)
 {
     const std::wstring path = m_dllPath.empty() ? DefaultModulePath() : m_dllPath;
-    HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    HMODULE module = LoadModuleFile(path);
     if (module == nullptr) {
         const HRESULT hr = HRESULT_FROM_WIN32(GetLastError());
         return Fail(path, "cannot load the module", hr);
@@ -329,9 +342,39 @@ HRESULT Program::Register(bool doRegister, bool perUser)
     return S_OK;
 }
 
+// Why the classes of the chosen view cannot be bound (not registered, their
+// module missing or of another processor); empty if they can.
+std::string RegistrationProblem(bool perUser, bool x86)
+{
+    const std::string view = x86 ? " for 32-bit programs" : "";
+    for (const CLSID* clsid : {&CLSID_PropertyHandler, &CLSID_ThumbnailProvider}) {
+        const ClassRegistration registration = FindClassRegistration(*clsid, perUser);
+        const std::string name = clsid == &CLSID_PropertyHandler ? "property handler" : "thumbnail provider";
+        if (!registration.registered) {
+            return "quillbrook's " + name + " is not registered" + view;
+        }
+        if (!registration.moduleExists) {
+            return "the module of quillbrook's " + name + ", " + Utf8(registration.module) + ", does not exist";
+        }
+        if (registration.machine != ExpectedMachine()) {
+            return "the module of quillbrook's " + name + ", " + Utf8(registration.module) + ", is " +
+                   Utf8(MachineName(registration.machine)) + ", not " + Utf8(MachineName(ExpectedMachine()));
+        }
+    }
+    return "";
+}
+
 HRESULT Program::Bind(bool doBind, bool perUser)
 {
     const BindingScope scope = perUser ? BindingScope::User : BindingScope::Machine;
+    if (doBind) {
+        // Bound to classes that do not load, .flac would have no properties
+        // or thumbnails at all.
+        const std::string problem = RegistrationProblem(perUser, m_x86);
+        if (!problem.empty()) {
+            return Fail(L"", problem + ": .flac left as it is (register the module first)", REGDB_E_CLASSNOTREG);
+        }
+    }
     const HRESULT hr = doBind ? BindFlac(scope) : UnbindFlac(scope);
     if (FAILED(hr)) {
         return Fail(L"", doBind ? "cannot bind .flac" : "cannot put the saved binding of .flac back", hr);
@@ -346,6 +389,65 @@ HRESULT Program::Bind(bool doBind, bool perUser)
     return S_OK;
 }
 
+int Program::Status(bool perUser)
+{
+    const BindingScope scope = perUser ? BindingScope::User : BindingScope::Machine;
+    Out(std::string("quillbrook, ") + (perUser ? "for the current user" : "for all users") +
+        (m_x86 ? " (32-bit programs)" : "") + ":\n");
+    bool ready = true;
+    for (const CLSID* clsid : {&CLSID_PropertyHandler, &CLSID_ThumbnailProvider}) {
+        const ClassRegistration registration = FindClassRegistration(*clsid, perUser);
+        std::string line =
+            clsid == &CLSID_PropertyHandler ? "  property handler class: " : "  thumbnail provider class: ";
+        if (!registration.registered) {
+            line += "not registered";
+            ready = false;
+        } else if (!registration.moduleExists) {
+            line += "registered, but its module " + Utf8(registration.module) + " does not exist";
+            ready = false;
+        } else {
+            line += "registered, " + Utf8(registration.module) + " (" + Utf8(MachineName(registration.machine)) + ")";
+            if (registration.machine != ExpectedMachine()) {
+                line += ", not " + Utf8(MachineName(ExpectedMachine())) + " as this view needs";
+                ready = false;
+            }
+        }
+        Out(line + "\n");
+    }
+    HKEY root = perUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+    for (const HandlerSlot& slot : HandlerSlots(scope)) {
+        RegistryValue value;
+        std::string owner;
+        if (FAILED(ReadRegistryValue(root, slot.key, L"", &value)) || TextOf(value).empty()) {
+            owner = "nobody";
+            ready = false;
+        } else {
+            wchar_t ours[40] = {};
+            StringFromGUID2(slot.ours, ours, 40);
+            const std::wstring clsid = TextOf(value);
+            const std::wstring name = ClassName(clsid, perUser);
+            if (_wcsicmp(clsid.c_str(), ours) == 0) {
+                owner = "quillbrook";
+            } else if (name.empty()) {
+                owner = "a class that is not registered, " + Utf8(clsid);
+                ready = false;
+            } else {
+                owner = (IsWindowsClass(clsid, perUser) ? "Windows' own " : "another program's ") + Utf8(name) + " " +
+                        Utf8(clsid);
+                ready = false;
+            }
+        }
+        Out("  .flac " + Utf8(slot.what) + ": " + owner + "\n");
+    }
+    if (perUser) {
+        Out("  .flac property handler: per machine only (see status without --user)\n");
+    }
+    Out(std::string("  saved binding: ") + (HasSavedBinding(scope) ? "yes" : "no") + "\n");
+    Out(ready ? ".flac is bound to quillbrook\n"
+              : ".flac is not bound to registered classes of quillbrook (\"quillbrook-cli bind\" binds it)\n");
+    return ready ? 0 : 1;
+}
+
 int Program::Run(std::vector<std::wstring> args)
 {
     // The options may come anywhere before the file names: before the
@@ -353,9 +455,23 @@ int Program::Run(std::vector<std::wstring> args)
     std::wstring command;
     bool perUser = false;
     UINT size = 256;
+    // The options given, to check them against the command's.
+    std::set<std::wstring> options;
     std::size_t next = 0;
     for (; next < args.size(); ++next) {
         const std::wstring& arg = args[next];
+        if (arg == L"--help" || arg == L"-h") {
+            Out(Usage);
+            return 0;
+        }
+        if (arg == L"--version") {
+            Out("quillbrook-cli " QUILLBROOK_VERSION_TEXT "\n");
+            return 0;
+        }
+        if (arg == L"--json" || arg == L"--user" || arg == L"--x86" ||
+            ((arg == L"--dll" || arg == L"--size") && next + 1 < args.size())) {
+            options.insert(arg);
+        }
         if (arg == L"--json") {
             m_json = true;
         } else if (arg == L"--user") {
@@ -384,11 +500,43 @@ int Program::Run(std::vector<std::wstring> args)
         Err(Usage);
         return 2;
     }
+    // Each command's options; any other is refused rather than ignored.
+    const bool binding = command == L"bind" || command == L"unbind" || command == L"status";
+    std::set<std::wstring> accepted;
+    if (command == L"show") {
+        accepted = {L"--dll", L"--json"};
+    } else if (command == L"set" || command == L"clear") {
+        accepted = {L"--dll"};
+    } else if (command == L"thumbnail") {
+        accepted = {L"--dll", L"--json", L"--size"};
+    } else if (command == L"register" || command == L"unregister") {
+        accepted = {L"--dll", L"--user"};
+    } else if (binding) {
+        accepted = {L"--user", L"--x86"};
+    }
+    for (const std::wstring& option : options) {
+        if (!accepted.empty() && !accepted.contains(option)) {
+            Fail(L"", Utf8(command) + " takes no option " + Utf8(option), E_INVALIDARG);
+            Err(Usage);
+            return 2;
+        }
+    }
+    if (binding && perUser && m_x86) {
+        // HKCU's classes and the saved record are the same for both views:
+        // --user --x86 would bind, or undo, the per-user binding of 64-bit
+        // programs.
+        Fail(L"", "--user and --x86 cannot go together: Windows keeps no separate per-user binding for 32-bit programs",
+             E_INVALIDARG);
+        return 2;
+    }
 
-    if (command == L"register" || command == L"unregister" || command == L"bind" || command == L"unbind") {
+    if (command == L"register" || command == L"unregister" || binding) {
         if (!args.empty()) {
             Err(Usage);
             return 2;
+        }
+        if (command == L"status") {
+            return Status(perUser);
         }
         const HRESULT hr = command.ends_with(L"register") ? Register(command == L"register", perUser)
                                                           : Bind(command == L"bind", perUser);
@@ -440,6 +588,14 @@ int Program::Run(std::vector<std::wstring> args)
 
 int wmain(int argc, wchar_t** argv)
 {
+    // DLLs loaded by name come from the system folder only, never from this
+    // program's folder or the current one (which anyone may be able to
+    // write to): quillbrook.dll is loaded by its full path. The program
+    // imports known DLLs only, which Windows takes from the system folder
+    // anyway.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    StdoutKind = ChooseOutput(GetStdHandle(STD_OUTPUT_HANDLE));
+    StderrKind = ChooseOutput(GetStdHandle(STD_ERROR_HANDLE));
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
         return 1;
     }

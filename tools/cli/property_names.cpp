@@ -37,6 +37,17 @@ bool PlatformKnowsPropertyNames()
     return ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr;
 }
 
+// propsys.dll is no known DLL: imported, it would be looked for beside the
+// program first. It is loaded from the system folder only, when first needed.
+using GetNameFunction = HRESULT(WINAPI*)(REFPROPERTYKEY, PWSTR*);
+GetNameFunction PlatformGetName()
+{
+    const HMODULE propsys = LoadLibraryExW(L"propsys.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    return propsys == nullptr ? nullptr
+                              : reinterpret_cast<GetNameFunction>(
+                                    reinterpret_cast<void (*)()>(GetProcAddress(propsys, "PSGetNameFromPropertyKey")));
+}
+
 bool SameKey(const PROPERTYKEY& a, const PROPERTYKEY& b)
 {
     return IsEqualGUID(a.fmtid, b.fmtid) && a.pid == b.pid;
@@ -72,8 +83,8 @@ const PropertyName* FindProperty(const PROPERTYKEY& key)
 std::wstring CanonicalName(const PROPERTYKEY& key)
 {
     PWSTR platformName = nullptr;
-    static const bool platformNames = PlatformKnowsPropertyNames();
-    if (platformNames && SUCCEEDED(PSGetNameFromPropertyKey(key, &platformName)) && platformName != nullptr) {
+    static const GetNameFunction getName = PlatformKnowsPropertyNames() ? PlatformGetName() : nullptr;
+    if (getName != nullptr && SUCCEEDED(getName(key, &platformName)) && platformName != nullptr) {
         std::wstring name = platformName;
         CoTaskMemFree(platformName);
         return name;

@@ -1,0 +1,217 @@
+#!/usr/bin/env bash
+# The package's life beyond a plain install and removal, in a prefix of its
+# own, over a binding of .flac of the machine's own: a failed install and a
+# failed removal are rolled back; a repair keeps a value that another program
+# wrote since; a removal with the installed console program deleted still
+# puts the machine's binding back; a package of the same version, then one of
+# the next build, replace the installed one. After each, .flac is bound to
+# quillbrook's registered classes, or the registry is as it was before.
+# The variants are built at test time from the configured .wxs and the
+# staged files, the way the build makes the package.
+# usage: lifecycle_test.sh BUILD_DIR MSI WXS PACKAGE_SCRIPT PACKAGE_COMMAND...
+set -euo pipefail
+build=$1
+msi=$2
+wxs=$3
+package_script=$4
+shift 4
+package_command=("$@")
+root=$(cd "$(dirname "$0")/../.." && pwd)
+work=$build/lifecycle-work
+rm -rf "$work" && mkdir -p "$work"
+
+export WINEPREFIX=$build/lifecycle-prefix
+"$root/scripts/wine-prefix" "$WINEPREFIX"
+trap '"$root/scripts/wine-prefix" --stop "$WINEPREFIX"' EXIT
+wine() { "$root/scripts/wine-exec" "$@"; }
+fail() { echo "FAIL: $*" >&2; exit 1; }
+installed="$WINEPREFIX/drive_c/Program Files/Quillbrook"
+cli="$installed/quillbrook-cli.exe"
+# status from the build: the installed program may be gone.
+status_cli="$build/quillbrook-cli.exe"
+step() { echo "-- $*"; }
+
+snapshot() { # name
+    local hive
+    for hive in HKLM HKCU; do
+        wine reg export "$hive\\Software" "Z:$work/$1-$hive.reg" /y >/dev/null || fail "reg export $hive failed"
+    done
+    iconv -f UTF-16 -t UTF-8 "$work/$1-HKLM.reg" >"$work/$1.txt"
+    iconv -f UTF-16 -t UTF-8 "$work/$1-HKCU.reg" >>"$work/$1.txt"
+}
+compare() { # before after what
+    PYTHONPATH="$root/tests/installer" PYTHONDONTWRITEBYTECODE=1 python3 -c '
+import sys, registry_exports as r
+work, before, after, what = sys.argv[1:]
+r.expect_unchanged(r.parse(work, before), r.parse(work, after), what)' "$work" "$1" "$2" "$3"
+}
+msiexec() { # expected-status args...
+    local expected=$1 status=0
+    shift
+    wine msiexec "$@" /qn || status=$?
+    if [ "$expected" = ok ] && [ "$status" -ne 0 ]; then fail "msiexec $* failed with $status"; fi
+    if [ "$expected" = fails ] && [ "$status" -eq 0 ]; then fail "msiexec $* succeeded"; fi
+    return 0
+}
+# The products that Programs and Features lists as Quillbrook.
+entries() {
+    wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null | tr -d '\r' |
+        grep -c '^ *DisplayName *REG_SZ *Quillbrook$' || true
+}
+# Whether .flac is bound to quillbrook's registered classes, in both views.
+expect_bound() { # what
+    wine "$status_cli" status >"$work/status.txt" || fail "$1: $(cat "$work/status.txt")"
+    wine "$status_cli" status --x86 >"$work/status.txt" || fail "$1, 32-bit programs: $(cat "$work/status.txt")"
+}
+# Whether .flac is bound either to quillbrook's registered classes or to no
+# class of quillbrook's at all, in both views: never to classes that are gone.
+expect_not_stranded() { # what
+    local view
+    for view in "" --x86; do
+        if ! wine "$status_cli" status $view >"$work/status.txt"; then
+            ! grep -E '^  \.flac [a-z ]+: quillbrook' "$work/status.txt" >/dev/null ||
+                fail "$1 ($view): .flac is bound to classes that are gone: $(cat "$work/status.txt")"
+        fi
+    done
+}
+# A package built from the configured .wxs (edited by EDIT, a Python
+# expression on `text`) with the staged files of STAGE, at VERSION.
+package() { # out version stage edit
+    python3 -c 'import sys; text = open(sys.argv[1]).read(); open(sys.argv[2], "w").write(eval(sys.argv[3]))' \
+        "$wxs" "$work/variant.wxs" "$4"
+    "${package_command[@]}" -DVERSION="$2" -DWXS="$work/variant.wxs" -DMSI="$1" -DSTAGE="$3" -DWITH_X86=yes \
+        -P "$package_script" >/dev/null || fail "cannot build $1"
+}
+version=$(msiinfo export "$msi" Property | tr -d '\r' | sed -n 's/^ProductVersion\t//p')
+[[ $version =~ ^([0-9]+\.[0-9]+\.[0-9]+)\.([0-9]+)$ ]] || fail "the package's version is $version"
+next_version=${BASH_REMATCH[1]}.$((BASH_REMATCH[2] + 1))
+stage=$(dirname "$wxs")/files
+
+step "one version in every part: the files' version information, --version, the package"
+arm64_msi=${QUILLBROOK_ARM64_MSI:-}
+arm64_files=()
+if [ -n "$arm64_msi" ]; then
+    arm64_files=("$(dirname "$arm64_msi")/quillbrook.dll" "$(dirname "$arm64_msi")/quillbrook-cli.exe")
+    # The two packages share the upgrade code and the version: either
+    # replaces the other, as the rebuild below replaces the package.
+    for table in Upgrade Property; do
+        diff <(msiinfo export "$msi" $table | grep -v '^ProductCode') \
+            <(msiinfo export "$arm64_msi" $table | grep -v '^ProductCode') >/dev/null ||
+            fail "the ARM64 package's $table table differs: $(msiinfo export "$arm64_msi" $table)"
+    done
+fi
+[ "$(wine "$build/quillbrook-cli.exe" --version | tr -d '\r')" = "quillbrook-cli $version" ] ||
+    fail "quillbrook-cli --version says $(wine "$build/quillbrook-cli.exe" --version), the package $version"
+msiinfo export "$msi" File | tail -n +4 | cut -f5 | sort -u >"$work/file-versions"
+[ "$(cat "$work/file-versions")" = "$version" ] || fail "the File table's versions: $(cat "$work/file-versions")"
+python3 - "$version" "$build/quillbrook.dll" "$build/x86/quillbrook.dll" "$build/quillbrook-cli.exe" \
+    "${arm64_files[@]}" <<'PY'
+import struct, sys
+version = sys.argv[1]
+for path in sys.argv[2:]:
+    data = open(path, "rb").read()
+    at = data.find(struct.pack("<I", 0xFEEF04BD))
+    if at < 0:
+        sys.exit(f"FAIL: {path} has no version information")
+    fields = struct.unpack_from("<4I", data, at + 8)
+    file_version, product_version = (f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}.{ls & 0xFFFF}"
+                                     for ms, ls in (fields[0:2], fields[2:4]))
+    text = version.encode("utf-16-le")
+    if file_version != version or product_version != version or data.count(text) < 2:
+        sys.exit(f"FAIL: {path} is version {file_version} (product {product_version}), not {version}")
+PY
+
+# The variant with a deferred action that fails when FAIL_FOR_TEST is set:
+# at the end of an install, after the binding, and in a removal once the
+# files are gone.
+failing="$work/failing.msi"
+package "$failing" "$version" "$stage" 'text.replace("<?include binding.wxi ?>", """<?include binding.wxi ?>
+    <CustomAction Id="FailInstallForTest" FileKey="quillbrook_cli.exe" ExeCommand="no-such-command"
+                  Execute="deferred" Impersonate="no" Return="check" />
+    <CustomAction Id="FailRemovalForTest" FileKey="quillbrook_cli.exe" ExeCommand="no-such-command"
+                  Execute="deferred" Impersonate="no" Return="check" />
+    <InstallExecuteSequence>
+      <Custom Action="FailInstallForTest" Sequence="6595">FAIL_FOR_TEST AND NOT REMOVE="ALL"</Custom>
+      <Custom Action="FailRemovalForTest" Sequence="3510">FAIL_FOR_TEST AND REMOVE="ALL"</Custom>
+    </InstallExecuteSequence>""")'
+msiinfo export "$failing" InstallExecuteSequence | grep FailRemovalForTest >/dev/null || fail "the failing variant has no failing action"
+# A variant whose unbind fails (its command line refused).
+package "$work/broken-unbind.msi" "$version" "$stage" 'text.replace("<?include binding.wxi ?>",
+    open("'"$(dirname "$package_script")"'/binding.wxi").read().split("<Include>")[1].split("</Include>")[0]
+    .replace("Id=\"UnbindFlac\" FileKey=\"quillbrook_cli.exe\" ExeCommand=\"unbind\"",
+             "Id=\"UnbindFlac\" FileKey=\"quillbrook_cli.exe\" ExeCommand=\"unbind --no-such-option\""))'
+# A rebuild of the same version (a new product code), and the next build,
+# whose module differs by a byte at its end.
+package "$work/rebuilt.msi" "$version" "$stage" 'text'
+mkdir -p "$work/next"
+cp -r "$stage/." "$work/next/"
+printf 'N' >>"$work/next/quillbrook.dll"
+package "$work/next.msi" "$next_version" "$work/next" 'text'
+
+# The machine's own binding of .flac, in both views.
+classes='HKLM\Software\Classes'
+handlers='HKLM\Software\Microsoft\Windows\CurrentVersion\PropertySystem\PropertyHandlers\.flac'
+thumbnail_slot="$classes\\.flac\\ShellEx\\{E357FCCD-A995-4576-B01F-234630154E96}"
+for view in 64 32; do
+    wine reg add "$handlers" /ve /d '{11111111-2222-3333-4444-555555555555}' /reg:$view /f >/dev/null
+    wine reg add "$thumbnail_slot" /ve /d '{66666666-7777-8888-9999-AAAAAAAAAAAA}' /reg:$view /f >/dev/null
+    wine reg add "$classes\\SystemFileAssociations\\.flac" /v FullDetails /d 'prop:System.Media.Duration' \
+        /reg:$view /f >/dev/null
+done
+snapshot seeded
+
+step "a failed install is rolled back, the binding with it"
+msiexec fails /i "Z:$failing" FAIL_FOR_TEST=1
+[ ! -e "$installed/quillbrook.dll" ] || fail "the failed install left quillbrook.dll"
+snapshot failed-install
+compare seeded failed-install "the failed install"
+
+step "a failed removal is rolled back: .flac is bound to registered classes, or to the machine's own"
+msiexec ok /i "Z:$failing"
+msiexec fails /x "Z:$failing" FAIL_FOR_TEST=1
+# Windows restores the files and the COM keys before the rollback binds
+# again; Wine restores neither, and the rollback's bind refuses.
+expect_not_stranded "after the failed removal"
+msiexec ok /x "Z:$failing"
+snapshot after-variant
+compare seeded after-variant "the variant's removal"
+
+step "a repair keeps another program's value, which the removal puts back"
+msiexec ok /i "Z:$msi"
+foreign='{77777777-7777-7777-7777-777777777777}'
+wine reg add "$thumbnail_slot" /ve /d "$foreign" /f >/dev/null
+msiexec ok /i "Z:$msi" REINSTALL=ALL REINSTALLMODE=omus
+expect_bound "after the repair"
+step "a removal without the installed console program still unbinds"
+rm "$cli"
+msiexec ok /x "Z:$msi"
+[ ! -e "$installed" ] || fail "files left behind: $(ls -A "$installed")"
+snapshot after-repair
+wine reg add "$thumbnail_slot" /ve /d '{66666666-7777-8888-9999-AAAAAAAAAAAA}' /f >/dev/null
+snapshot after-repair-reseeded
+grep -qF "@=\"$foreign\"" "$work/after-repair.txt" || fail "the other program's thumbnail provider was not put back"
+compare seeded after-repair-reseeded "the repair and the removal without the console program"
+
+step "a rebuild of the same version, then the next build, replace the installed package"
+msiexec ok /i "Z:$msi"
+msiexec ok /i "Z:$work/rebuilt.msi"
+[ "$(entries)" = 1 ] || fail "$(entries) products listed after a rebuild of the same version"
+expect_bound "after the rebuild"
+msiexec ok /i "Z:$work/next.msi"
+[ "$(entries)" = 1 ] || fail "$(entries) products listed after the upgrade to $next_version"
+cmp -s "$installed/quillbrook.dll" "$work/next/quillbrook.dll" || fail "the upgrade kept the old module"
+expect_bound "after the upgrade"
+msiexec ok /x "Z:$work/next.msi"
+[ "$(entries)" = 0 ] || fail "$(entries) products listed after the removal"
+snapshot after-upgrade
+compare seeded after-upgrade "the upgrade and the removal"
+
+step "an unbind that fails fails the removal, which leaves everything in place"
+msiexec ok /i "Z:$work/broken-unbind.msi"
+msiexec fails /x "Z:$work/broken-unbind.msi"
+# (Wine unregisters the product before the deferred steps run and does not
+# register it again on rollback; Windows does. The files and classes are
+# removed after the unbind, so they are all still there.)
+[ -f "$installed/quillbrook.dll" ] || fail "the failed removal took quillbrook.dll"
+expect_bound "after the removal whose unbind failed"
+echo "PASS: installer lifecycle"
