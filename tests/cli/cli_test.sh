@@ -58,6 +58,9 @@ rewrite)
     # The rewritten file keeps its attributes, and a file of the user's
     # beside it (here of the name the copy once had) is not touched.
     echo "the user's own file" >"$work/m.flac.saving"
+    # A copy a killed save left goes; a file that only looks like one stays.
+    echo "a killed save's copy" >"$work/m.flac.0badc0de.qbsave"
+    echo "the user's own file" >"$work/m.flac.notours.qbsave"
     attributes() { "$root/scripts/wine-exec" cmd /c attrib "Z:$work/m.flac" | cut -c1-12; }
     "$root/scripts/wine-exec" cmd /c attrib +h "Z:$work/m.flac" >/dev/null
     attributes_before=$(attributes)
@@ -70,7 +73,8 @@ rewrite)
     [ "$(audio_md5 "$work/m.flac")" = "$before" ] || fail "audio changed"
     [ "$(attributes)" = "$attributes_before" ] || fail "attributes '$attributes_before' became '$(attributes)'"
     [ "$(cat "$work/m.flac.saving")" = "the user's own file" ] || fail "the user's m.flac.saving was destroyed"
-    [ "$(ls -A "$work" | tr '\n' ' ')" = "m.flac m.flac.saving " ] || fail "left behind: $(ls -A "$work")"
+    [ "$(ls -A "$work" | tr '\n' ' ')" = "m.flac m.flac.notours.qbsave m.flac.saving " ] ||
+        fail "left behind or removed: $(ls -A "$work")"
     ;;
 clear)
     cp "$fixtures/tagged.flac" "$work/c.flac"

@@ -30,7 +30,7 @@ awk '
             add("leaked_blocks", value[f, "leaked_task_allocator_blocks"])
             add("killed_saves", value[f, "killed_saves"]); add("killed_old", value[f, "killed_old"])
             add("killed_new", value[f, "killed_new"]); add("killed_broken", value[f, "killed_broken"])
-            add("killed_left_behind", value[f, "killed_left_behind"])
+            add("killed_left_behind", value[f, "killed_left_behind"]); add("killed_stale", value[f, "killed_left_until_next_save"])
             add("cycles", value[f, "cycles"]); add("apartment_operations", value[f, "operations"])
             add("apartment_rounds", value[f, "rounds"]); add("sections_checked", value[f, "sections_checked"])
             if (f ~ /long-run/) {
@@ -50,7 +50,8 @@ awk '
         printf "| failing streams: failures reported / exact successes | %d / %d |\n", total["failures_reported"], total["consistent_successes"]
         printf "| commit sequences: steps, faults planned | %d, %d |\n", total["sequence_steps"], total["sequence_faults"]
         printf "| commit sequences: commits failed / succeeded | %d / %d |\n", total["sequence_failed"], total["sequence_succeeded"]
-        printf "| killed saves: kills, file old / new / broken, files left behind | %d: %d / %d / %d, %d |\n", total["killed_saves"], total["killed_old"], total["killed_new"], total["killed_broken"], total["killed_left_behind"]
+        printf "| killed saves: kills, file old / new / broken | %d: %d / %d / %d |\n", total["killed_saves"], total["killed_old"], total["killed_new"], total["killed_broken"]
+        printf "| killed saves: copies left until the next save / after it | %d / %d |\n", total["killed_stale"], total["killed_left_behind"]
         printf "| long run: cycles | %d |\n", total["cycles"]
         printf "| long run: task-allocator blocks handed out / left | %d / %d |\n", handed, total["leaked_blocks"]
         printf "| long run: heap growth after warm-up | %d bytes |\n", heap

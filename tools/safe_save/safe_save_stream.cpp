@@ -33,6 +33,47 @@ std::wstring CopyName(const std::wstring& path)
     return path + suffix;
 }
 
+// Whether `name` is one of the copies CopyName makes for `file`: the file's
+// name, a dot, eight lower-case hexadecimal digits and ".qbsave".
+bool IsCopyOf(const std::wstring& name, const std::wstring& file)
+{
+    constexpr std::size_t Digits = 8;
+    const std::wstring suffix = L".qbsave";
+    if (name.size() != file.size() + 1 + Digits + suffix.size() || name.compare(0, file.size(), file) != 0 ||
+        name[file.size()] != L'.' || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
+        return false;
+    }
+    for (std::size_t i = file.size() + 1; i < file.size() + 1 + Digits; ++i) {
+        if (!((name[i] >= L'0' && name[i] <= L'9') || (name[i] >= L'a' && name[i] <= L'f'))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Removes the copies that saves of `path` killed in the instant between
+// creating their copy and marking it left behind. A copy that a running save
+// has open cannot be deleted (it is open without FILE_SHARE_DELETE), and a
+// file of any other name is never touched.
+void RemoveStaleCopies(const std::wstring& path)
+{
+    const std::size_t slash = path.find_last_of(L"\\/");
+    const std::wstring folder = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+    const std::wstring file = path.substr(folder.size());
+    WIN32_FIND_DATAW found{};
+    const HANDLE search =
+        FindFirstFileExW((path + L".*.qbsave").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && IsCopyOf(found.cFileName, file)) {
+            DeleteFileW((folder + found.cFileName).c_str());
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
 // Whether the copy goes when its handle closes: set while it is written, so
 // that a save that is killed or fails leaves nothing behind, and cleared
 // just before it takes the file's name.
@@ -44,8 +85,7 @@ bool DeleteWhenClosed(HANDLE copy, bool remove)
 }
 
 // The original's named streams (a download's zone mark, say) onto the new
-// copy, as replacing the file would keep them. Done while the copy can still
-// be opened by name, before it is marked to go when closed.
+// copy, as replacing the file would keep them.
 void CopyNamedStreams(const std::wstring& original, const std::wstring& copy)
 {
     WIN32_FIND_STREAM_DATA found{};
@@ -165,6 +205,7 @@ HRESULT SafeSaveStream::Open(const std::wstring& path, SafeSaveStream** stream)
     if (FAILED(hr)) {
         return hr;
     }
+    RemoveStaleCopies(fullPath);
     ComPtr<SafeSaveStream> opened(new (std::nothrow) SafeSaveStream(std::move(fullPath), std::move(file)));
     if (!opened) {
         return E_OUTOFMEMORY;
@@ -246,6 +287,9 @@ STDMETHODIMP SafeSaveStream::Commit(DWORD flags)
     if (!DeleteWhenClosed(m_destination->Handle(), false)) {
         hr = HRESULT_FROM_WIN32(GetLastError());
     } else {
+        // Named streams can be opened by name only now that the copy is no
+        // longer marked; most files have none.
+        CopyNamedStreams(m_path, m_temporaryPath);
         hr = RenameOver(m_destination->Handle(), m_path);
     }
     if (FAILED(hr)) {
@@ -311,7 +355,6 @@ STDMETHODIMP SafeSaveStream::GetDestinationStream(IStream** destination)
     if (file == INVALID_HANDLE_VALUE) {
         return HRESULT_FROM_WIN32(GetLastError());
     }
-    CopyNamedStreams(m_path, m_temporaryPath);
     const bool marked = DeleteWhenClosed(file, true);
     HRESULT hr = FileHandleStream::Create(file, &m_destination);
     if (FAILED(hr)) {

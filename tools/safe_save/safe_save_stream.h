@@ -7,7 +7,9 @@
 // list, named streams, attributes and creation time, and renames it over the
 // original in one step; Revert drops it. Until then the original stays
 // untouched, and no existing file other than the original is ever opened or
-// replaced.
+// replaced. A save killed in the instant between creating its copy and
+// marking it leaves the copy; opening the file again removes such copies,
+// recognised by their exact name.
 #pragma once
 
 #include "tools/common/unknown_object.h"
