@@ -97,9 +97,9 @@ notices() {
     local notices=$root/THIRD-PARTY-NOTICES.txt library missing=()
     [ -s "$base.libs" ] || fail "$base.libs is missing or empty"
     # This build's own libraries (objects.a holds the target's own objects)
-    # are the project's.
+    # are the project's; deps/ holds the build's copies of dependencies.
     while read -r library; do
-        grep -q "^$build/.*/$library\$\|^$build/$library\$" "$base.inputs" && continue
+        grep -v "^$build/deps/" "$base.inputs" | grep -q "^$build/.*/$library\$\|^$build/$library\$" && continue
         grep -qF "$library" "$notices" || missing+=("$library")
     done <"$base.libs"
     [ ${#missing[@]} -eq 0 ] || fail "THIRD-PARTY-NOTICES.txt does not name: ${missing[*]}"
