@@ -3,9 +3,14 @@ set(_flac "${QUILLBROOK_DEPS}/libflac")
 if(NOT EXISTS "${_flac}/lib/libFLAC.a")
     message(FATAL_ERROR "libFLAC not found under ${_flac}: run scripts/setup")
 endif()
+# The links take libFLAC from a copy inside the build tree, named by a path
+# relative to it: lld writes the paths of its inputs into the PDB, whose hash
+# (the GUID) the module carries, so a path outside the build tree would make
+# the module's bytes depend on where the dependencies are.
+configure_file("${_flac}/lib/libFLAC.a" "${CMAKE_BINARY_DIR}/deps/libFLAC.a" COPYONLY)
 add_library(FLAC::static STATIC IMPORTED GLOBAL)
 set_target_properties(FLAC::static PROPERTIES
-    IMPORTED_LOCATION "${_flac}/lib/libFLAC.a"
+    IMPORTED_LOCATION "${CMAKE_BINARY_DIR}/deps/libFLAC.a"
     INTERFACE_INCLUDE_DIRECTORIES "${_flac}/include"
     INTERFACE_COMPILE_DEFINITIONS FLAC__NO_DLL
     INTERFACE_LINK_LIBRARIES ssp)

@@ -1,4 +1,4 @@
-# Cross-build for Windows ARM64 with clang-14 and lld, the mingw-w64 C runtime
+# Cross-build for Windows ARM64 with clang-16 and lld-16, the mingw-w64 C runtime
 # (UCRT) and a static libc++: the toolchain that scripts/setup builds into
 # QUILLBROOK_DEPS/toolchain (QUILLBROOK_DEPS being the arm64 folder of the
 # dependencies, .deps/arm64).
@@ -17,13 +17,14 @@ set(CMAKE_RC_COMPILER ${_toolchain}/bin/${QUILLBROOK_TRIPLE}-windres)
 # llvm-windres preprocesses with the plain clang beside it, which does not
 # know the toolchain's headers.
 set(CMAKE_RC_FLAGS_INIT "-I ${_toolchain}/${QUILLBROOK_TRIPLE}/include")
-set(CMAKE_AR /usr/bin/llvm-ar-14 CACHE FILEPATH "")
-set(CMAKE_RANLIB /usr/bin/llvm-ranlib-14 CACHE FILEPATH "")
+set(CMAKE_AR /usr/bin/llvm-ar-16 CACHE FILEPATH "")
+set(CMAKE_RANLIB /usr/bin/llvm-ranlib-16 CACHE FILEPATH "")
 # mingw's own printf family rather than the C runtime's: the same output on
 # Windows, and Wine for arm64, whose functions are built for Linux calling
 # conventions, cannot take a va_list from Windows code.
 set(CMAKE_C_FLAGS_INIT -D__USE_MINGW_ANSI_STDIO=1)
 set(CMAKE_CXX_FLAGS_INIT -D__USE_MINGW_ANSI_STDIO=1)
+include(${CMAKE_CURRENT_LIST_DIR}/codegen.cmake)
 
 set(CMAKE_FIND_ROOT_PATH ${_toolchain}/${QUILLBROOK_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

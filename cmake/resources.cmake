@@ -27,9 +27,13 @@ find_path(QUILLBROOK_STDOLE_DIR stdole2.tlb
     NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH REQUIRED)
 find_path(QUILLBROOK_WINE_IDL_DIR oaidl.idl PATHS /usr/include/wine/wine/windows
     NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+# widl writes the date and time of the build into the type library, and
+# ignores SOURCE_DATE_EPOCH: it runs on a fixed clock, so that two builds of
+# one commit give the same bytes.
+find_program(QUILLBROOK_FAKETIME faketime REQUIRED)
 add_custom_command(
     OUTPUT "${QUILLBROOK_RESOURCES}/quillbrook.tlb"
-    COMMAND "${QUILLBROOK_WIDL}" $<IF:$<EQUAL:${CMAKE_SIZEOF_VOID_P},8>,-m64,-m32> -t -I "${QUILLBROOK_WINE_IDL_DIR}" -L "${QUILLBROOK_STDOLE_DIR}"
+    COMMAND "${QUILLBROOK_FAKETIME}" -f "2000-01-01 00:00:00" "${QUILLBROOK_WIDL}" $<IF:$<EQUAL:${CMAKE_SIZEOF_VOID_P},8>,-m64,-m32> -t -I "${QUILLBROOK_WINE_IDL_DIR}" -L "${QUILLBROOK_STDOLE_DIR}"
         -o "${QUILLBROOK_RESOURCES}/quillbrook.tlb" "${QUILLBROOK_RESOURCES}/quillbrook.idl"
     DEPENDS "${QUILLBROOK_RESOURCES}/quillbrook.idl"
     COMMENT "Building the type library QuillbrookLib")
