@@ -18,6 +18,10 @@ HRESULT OpenFileStream(const std::wstring& path, DWORD mode, BOOL create, IStrea
 
 constexpr DWORD OriginalMode = STGM_READWRITE | STGM_SHARE_DENY_WRITE;
 constexpr int CopyNameAttempts = 64;
+// A copy's name: the file's name, a dot, CopyDigits lower-case hexadecimal
+// digits and CopyExtension.
+constexpr std::size_t CopyDigits = 8;
+constexpr wchar_t CopyExtension[] = L".qbsave";
 
 // A name beside `path` that differs from one call to the next.
 std::wstring CopyName(const std::wstring& path)
@@ -28,17 +32,16 @@ std::wstring CopyName(const std::wstring& path)
     const unsigned long mixed = static_cast<unsigned long>(ticks.LowPart) * 2654435761UL ^
                                 GetCurrentProcessId() * 40503UL ^
                                 static_cast<unsigned long>(InterlockedIncrement(&counter));
-    wchar_t suffix[24] = {};
-    std::swprintf(suffix, 24, L".%08lx.qbsave", mixed & 0xFFFFFFFFUL);
-    return path + suffix;
+    wchar_t digits[CopyDigits + 1] = {};
+    std::swprintf(digits, CopyDigits + 1, L"%08lx", mixed & 0xFFFFFFFFUL);
+    return path + L"." + digits + CopyExtension;
 }
 
-// Whether `name` is one of the copies CopyName makes for `file`: the file's
-// name, a dot, eight lower-case hexadecimal digits and ".qbsave".
+// Whether `name` is one of the copies CopyName makes for `file`.
 bool IsCopyOf(const std::wstring& name, const std::wstring& file)
 {
-    constexpr std::size_t Digits = 8;
-    const std::wstring suffix = L".qbsave";
+    constexpr std::size_t Digits = CopyDigits;
+    const std::wstring suffix = CopyExtension;
     if (name.size() != file.size() + 1 + Digits + suffix.size() || name.compare(0, file.size(), file) != 0 ||
         name[file.size()] != L'.' || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
         return false;
@@ -61,8 +64,8 @@ void RemoveStaleCopies(const std::wstring& path)
     const std::wstring folder = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
     const std::wstring file = path.substr(folder.size());
     WIN32_FIND_DATAW found{};
-    const HANDLE search =
-        FindFirstFileExW((path + L".*.qbsave").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+    const HANDLE search = FindFirstFileExW((path + L".*" + CopyExtension).c_str(), FindExInfoBasic, &found,
+                                           FindExSearchNameMatch, nullptr, 0);
     if (search == INVALID_HANDLE_VALUE) {
         return;
     }
