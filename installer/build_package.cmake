@@ -2,19 +2,33 @@ cmake_minimum_required(VERSION 3.20)
 # Builds a package with wixl from a configured .wxs, in the folder where its
 # files are staged, and finishes what wixl cannot express:
 # - every custom action on quillbrook_cli.exe runs the package's Binary copy
-#   of it (see binding.wxi), and the "Undo..." ones are rollback actions;
-# - the File table carries the version of the files, so that Windows
-#   Installer replaces an installed file of an older build;
+#   of it (see binding.wxi), and the "Undo..." and "Settle..." ones are
+#   rollback actions;
+# - the File table carries the version and language of the program files,
+#   so that Windows Installer replaces an installed file of an older build,
+#   and none for the text files (ICE60: a versioned file must be a program
+#   or a font);
 # - the upgrade row includes the package's own version, so that another
 #   package of the same version (the other architecture's, or a rebuild of
 #   the same version) replaces an installed one instead of going beside it
 #   (wixl ignores AllowSameVersionUpgrades).
+# VERSION is the files' version, MAJOR.MINOR.PATCH.BUILD. Windows Installer
+# compares only the first three fields of a product's version, so the
+# package's ProductVersion is MAJOR.MINOR.BUILD: every build is then a
+# version of its own to it, and an older build is refused over a newer one
+# (the downgrade row) instead of replacing it. (The build number grows with
+# every commit, PATCH included.)
 # With ARM64_PLATFORM=ON, the summary's platform is then set to Arm64.
 #     cmake -DWXS=... -DMSI=... -DSTAGE=... -DVERSION=1.0.0.93 -DWITH_X86=yes|no
 #           -DWIXL=wixl -DMSIBUILD=msibuild -DMSIINFO=msiinfo [-DARM64_PLATFORM=ON] -P build_package.cmake
 # Tests use it too, to build variants of the package from the same source.
 get_filename_component(_include_dir "${CMAKE_CURRENT_LIST_FILE}" DIRECTORY)
-execute_process(COMMAND "${WIXL}" -a x64 -I "${_include_dir}" -D "ProductVersion=${VERSION}" -D "WithX86=${WITH_X86}"
+if(NOT VERSION MATCHES "^([0-9]+)[.]([0-9]+)[.]([0-9]+)[.]([0-9]+)$")
+    message(FATAL_ERROR "VERSION ${VERSION}: four fields expected, MAJOR.MINOR.PATCH.BUILD")
+endif()
+set(_product_version "${CMAKE_MATCH_1}.${CMAKE_MATCH_2}.${CMAKE_MATCH_4}")
+execute_process(COMMAND "${WIXL}" -a x64 -I "${_include_dir}" -D "ProductVersion=${_product_version}"
+    -D "WithX86=${WITH_X86}"
     -o "${MSI}" "${WXS}"
     WORKING_DIRECTORY "${STAGE}" COMMAND_ERROR_IS_FATAL ANY)
 
@@ -47,7 +61,7 @@ foreach(_row IN LISTS _actions)
     set(_action "${CMAKE_MATCH_1}")
     set(_type "${CMAKE_MATCH_2}")
     math(EXPR _type "${_type} & ~0x30")
-    if(_action MATCHES "^Undo")
+    if(_action MATCHES "^(Undo|Settle)")
         math(EXPR _type "${_type} | 0x140")
     endif()
     msi_query("UPDATE CustomAction SET Type = ${_type}, Source = 'QuillbrookCli' WHERE Action = '${_action}'")
@@ -57,7 +71,19 @@ if(_binary_actions EQUAL 0)
     message(FATAL_ERROR "${MSI}: no custom action on quillbrook_cli.exe")
 endif()
 
-msi_query("UPDATE File SET Version = '${VERSION}'")
+# The program files' version resources are in US English (1033).
+msi_table(File _files)
+set(_versioned 0)
+foreach(_row IN LISTS _files)
+    # File, Component_, FileName, FileSize, Version, Language, Attributes, Sequence
+    if(_row MATCHES "^([^\t]+)\t[^\t]*\t[^\t]*[.](dll|exe)\t")
+        msi_query("UPDATE File SET Version = '${VERSION}', Language = '1033' WHERE File = '${CMAKE_MATCH_1}'")
+        math(EXPR _versioned "${_versioned} + 1")
+    endif()
+endforeach()
+if(_versioned EQUAL 0)
+    message(FATAL_ERROR "${MSI}: no program file in the File table")
+endif()
 
 msi_table(Upgrade _upgrades)
 foreach(_row IN LISTS _upgrades)

@@ -33,12 +33,12 @@ std::wstring Expanded(const RegistryValue& value)
     return expanded;
 }
 
-// The module path of `clsid` from HKCU (when `perUser`) or HKLM; empty if
-// neither registers it.
-bool ReadServer(const std::wstring& clsid, bool perUser, std::wstring* module)
+// The module path of `clsid` from `only`, or else from HKCU (when
+// `perUser`) or HKLM; false if none of them registers it.
+bool ReadServer(const std::wstring& clsid, bool perUser, std::wstring* module, HKEY only = nullptr)
 {
     for (const HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-        if (root == HKEY_CURRENT_USER && !perUser) {
+        if ((root == HKEY_CURRENT_USER && !perUser && only == nullptr) || (only != nullptr && root != only)) {
             continue;
         }
         RegistryValue server;
@@ -77,12 +77,26 @@ WORD ReadMachine(const std::wstring& path)
     return machine;
 }
 
+ClassRegistration FindClassRegistrationIn(REFCLSID clsid, bool perUser, HKEY only);
+
 } // namespace
 
 ClassRegistration FindClassRegistration(REFCLSID clsid, bool perUser)
 {
+    return FindClassRegistrationIn(clsid, perUser, nullptr);
+}
+
+ClassRegistration FindUserClassRegistration(REFCLSID clsid)
+{
+    return FindClassRegistrationIn(clsid, true, HKEY_CURRENT_USER);
+}
+
+namespace {
+
+ClassRegistration FindClassRegistrationIn(REFCLSID clsid, bool perUser, HKEY only)
+{
     ClassRegistration registration;
-    registration.registered = ReadServer(GuidText(clsid), perUser, &registration.module);
+    registration.registered = ReadServer(GuidText(clsid), perUser, &registration.module, only);
     if (registration.registered && !registration.module.empty()) {
         const DWORD attributes = GetFileAttributesW(registration.module.c_str());
         registration.moduleExists =
@@ -92,10 +106,23 @@ ClassRegistration FindClassRegistration(REFCLSID clsid, bool perUser)
     return registration;
 }
 
-WORD ExpectedMachine()
+} // namespace
+
+WORD NativeMachine()
 {
-    if (RegistryViewAccess() == KEY_WOW64_32KEY) {
-        return IMAGE_FILE_MACHINE_I386;
+    // Looked up at run time: Windows 10 1511 and later have it. Without it,
+    // the machine is the one this program was built for (an x64 program on
+    // an ARM64 Windows without it cannot happen: x64 emulation came later).
+    using IsWow64Process2Function = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
+    const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    const auto isWow64Process2 = kernel == nullptr ? nullptr
+                                                   : reinterpret_cast<IsWow64Process2Function>(reinterpret_cast<void (*)()>(
+                                                         GetProcAddress(kernel, "IsWow64Process2")));
+    USHORT process = 0;
+    USHORT native = 0;
+    if (isWow64Process2 != nullptr && isWow64Process2(GetCurrentProcess(), &process, &native) &&
+        native != IMAGE_FILE_MACHINE_UNKNOWN) {
+        return native;
     }
 #if defined(__aarch64__) || defined(_M_ARM64)
     return IMAGE_FILE_MACHINE_ARM64;
@@ -104,6 +131,16 @@ WORD ExpectedMachine()
 #else
     return IMAGE_FILE_MACHINE_I386;
 #endif
+}
+
+WORD ExpectedMachine()
+{
+    if (RegistryViewAccess() == KEY_WOW64_32KEY) {
+        return IMAGE_FILE_MACHINE_I386;
+    }
+    // Explorer is a native program: on Windows on ARM an ARM64 one, which
+    // cannot load an x64 module even though x64 programs share its view.
+    return NativeMachine();
 }
 
 std::wstring MachineName(WORD machine)

@@ -20,9 +20,16 @@ struct ClassRegistration {
 // The class's registration for the current user (HKCU's classes, which take
 // precedence for the user, when `perUser`) or else for the machine.
 ClassRegistration FindClassRegistration(REFCLSID clsid, bool perUser);
+// The class's registration in the current user's classes alone: one there
+// takes precedence over the machine's for that user.
+ClassRegistration FindUserClassRegistration(REFCLSID clsid);
 
+// The machine's own processor (IsWow64Process2's native machine), whatever
+// this program was built for.
+WORD NativeMachine();
 // The processor that the modules registered in the current registry view
-// must be built for: x86 in the 32-bit view, this program's own otherwise.
+// must be built for: x86 in the 32-bit view, the machine's own (Explorer's)
+// otherwise.
 WORD ExpectedMachine();
 
 // "x64", "x86", "ARM64" or the number.

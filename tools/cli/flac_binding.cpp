@@ -17,7 +17,8 @@ constexpr const wchar_t* OriginalName = L"Original";
 constexpr const wchar_t* CreatedKeyName = L"CreatedKey";
 
 struct BindingEntry {
-    const wchar_t* id;
+    // The name of its record under SavedBindingKey.
+    std::wstring id;
     std::wstring key;
     std::wstring valueName;
     std::wstring ours;
@@ -40,22 +41,23 @@ std::wstring ThumbnailSlot()
 
 std::vector<BindingEntry> Entries(BindingScope scope)
 {
-    const std::wstring layout = L"Software\\Classes\\SystemFileAssociations\\.flac";
     std::vector<BindingEntry> entries;
-    if (scope == BindingScope::Machine) {
+    if (scope != BindingScope::User) {
         entries.push_back({L"PropertyHandler", PropertyHandlerSlot, L"", GuidText(CLSID_PropertyHandler)});
     }
+    if (scope == BindingScope::Machine32) {
+        return entries;
+    }
     entries.push_back({L"ThumbnailProvider", ThumbnailSlot(), L"", GuidText(CLSID_ThumbnailProvider)});
-    entries.push_back({L"PreviewDetails", layout, L"PreviewDetails", PreviewDetailsList()});
-    entries.push_back({L"FullDetails", layout, L"FullDetails", FullDetailsList()});
-    entries.push_back({L"InfoTip", layout, L"InfoTip", InfoTipList()});
-    entries.push_back({L"ExtendedTileInfo", layout, L"ExtendedTileInfo", ExtendedTileInfoList()});
+    for (const LayoutValue& value : LayoutValues()) {
+        entries.push_back({value.name, LayoutKey(), value.name, value.ours});
+    }
     return entries;
 }
 
 HKEY Root(BindingScope scope)
 {
-    return scope == BindingScope::Machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+    return scope == BindingScope::User ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
 }
 
 std::wstring SavedKey(const BindingEntry& entry)
@@ -83,15 +85,51 @@ bool HasRecord(HKEY root, const BindingEntry& entry, RegistryValue* existed)
            existed->data.size() == 4;
 }
 
+// An entry's record as it is, to be put back as it was.
+struct RecordCopy {
+    bool exists = false;
+    std::vector<std::pair<std::wstring, RegistryValue>> values;
+};
+
+RecordCopy CopyRecord(HKEY root, const BindingEntry& entry)
+{
+    RecordCopy copy;
+    copy.exists = RegistryKeyExists(root, SavedKey(entry));
+    for (const wchar_t* name : {ExistedName, OriginalName, CreatedKeyName}) {
+        RegistryValue value;
+        if (copy.exists && SUCCEEDED(ReadRegistryValue(root, SavedKey(entry), name, &value))) {
+            copy.values.emplace_back(name, value);
+        }
+    }
+    return copy;
+}
+
+HRESULT DeleteRecord(HKEY root, const BindingEntry& entry)
+{
+    // The record has values only.
+    const HRESULT hr = DeleteRegistryKey(root, SavedKey(entry));
+    return hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) ? S_OK : hr;
+}
+
+void PutRecordBack(HKEY root, const BindingEntry& entry, const RecordCopy& copy)
+{
+    DeleteRecord(root, entry);
+    // Existed last, as SaveOriginal writes it.
+    for (auto it = copy.values.rbegin(); it != copy.values.rend(); ++it) {
+        WriteRegistryValue(root, SavedKey(entry), it->first, it->second);
+    }
+}
+
 // Records what `entry` holds before Bind writes it. A record that exists is
 // kept while the value is quillbrook's own or absent: a second Bind (a
 // repair, a modification, an upgrade) must not take quillbrook's own values
 // for the originals. But a value of someone else's, written since the
 // record was made, is what Unbind must put back: it is recorded instead.
 // (An incomplete record is written again: Bind replaces no value before
-// every record is complete.)
-HRESULT SaveOriginal(HKEY root, const BindingEntry& entry)
+// every record is complete.) `changed` tells whether the record was touched.
+HRESULT SaveOriginal(HKEY root, const BindingEntry& entry, bool* changed)
 {
+    *changed = false;
     const std::wstring saved = SavedKey(entry);
     RegistryValue original;
     const HRESULT read = ReadRegistryValue(root, entry.key, entry.valueName, &original);
@@ -103,7 +141,8 @@ HRESULT SaveOriginal(HKEY root, const BindingEntry& entry)
     if (HasRecord(root, entry, &record) && !foreign) {
         return S_OK;
     }
-    RegDeleteKeyExW(root, saved.c_str(), RegistryViewAccess(), 0);
+    *changed = true;
+    DeleteRecord(root, entry);
     // A value that already is quillbrook's (bound by hand, or by an earlier
     // installer) is no original to restore.
     const bool existed = foreign;
@@ -133,17 +172,39 @@ void DeleteCreatedKeys(HKEY root, std::wstring path, const std::wstring& created
     }
 }
 
-HRESULT RestoreOriginal(HKEY root, const BindingEntry& entry)
+std::string Utf8Text(const std::wstring& text)
+{
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
+                                         nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0) {
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), size, nullptr,
+                            nullptr);
+    }
+    return out;
+}
+
+HRESULT RestoreOriginal(HKEY root, const BindingEntry& entry, std::vector<std::string>* notes)
 {
     const std::wstring saved = SavedKey(entry);
     RegistryValue current;
     const bool present = SUCCEEDED(ReadRegistryValue(root, entry.key, entry.valueName, &current));
     const bool ours = present && HoldsString(current, entry.ours);
     RegistryValue existed;
-    const bool complete = HasRecord(root, entry, &existed);
+    bool complete = HasRecord(root, entry, &existed);
+    RegistryValue original;
+    if (complete && existed.data[0] != 0 && FAILED(ReadRegistryValue(root, saved, OriginalName, &original))) {
+        // A damaged record: what it should hold is lost. Taken as no record,
+        // rather than failing every removal from now on.
+        complete = false;
+        if (ours && notes != nullptr) {
+            notes->push_back("the saved original of " + Utf8Text(entry.id) +
+                             " cannot be read: quillbrook's value removed, nothing put back in its place");
+        }
+    }
     HRESULT hr = S_OK;
     if (!complete) {
-        // No (complete) record of the original: only quillbrook's own value
+        // No (readable) record of the original: only quillbrook's own value
         // goes.
         if (ours) {
             hr = DeleteRegistryValue(root, entry.key, entry.valueName);
@@ -151,11 +212,7 @@ HRESULT RestoreOriginal(HKEY root, const BindingEntry& entry)
     } else if (ours || !present) {
         // Someone else's value, written after Bind, stays.
         if (existed.data[0] != 0) {
-            RegistryValue original;
-            hr = ReadRegistryValue(root, saved, OriginalName, &original);
-            if (SUCCEEDED(hr)) {
-                hr = WriteRegistryValue(root, entry.key, entry.valueName, original);
-            }
+            hr = WriteRegistryValue(root, entry.key, entry.valueName, original);
         } else {
             hr = DeleteRegistryValue(root, entry.key, entry.valueName);
             RegistryValue created;
@@ -166,13 +223,44 @@ HRESULT RestoreOriginal(HKEY root, const BindingEntry& entry)
         }
     }
     if (SUCCEEDED(hr)) {
-        // The record has values only.
-        const LSTATUS status = RegDeleteKeyExW(root, saved.c_str(), RegistryViewAccess(), 0);
-        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
-            hr = HRESULT_FROM_WIN32(status);
-        }
+        hr = DeleteRecord(root, entry);
     }
     return hr;
+}
+
+// What Bind did to one entry, so that a failed Bind can undo it alone.
+struct BindStep {
+    const BindingEntry* entry;
+    RecordCopy record;
+    bool recordChanged = false;
+    // The value before Bind, if there was one, and the topmost key that
+    // writing it would create.
+    bool hadValue = false;
+    RegistryValue value;
+    std::wstring createdKey;
+    bool written = false;
+};
+
+void UndoBind(HKEY root, const std::vector<BindStep>& steps)
+{
+    for (auto step = steps.rbegin(); step != steps.rend(); ++step) {
+        const BindingEntry& entry = *step->entry;
+        if (step->written) {
+            if (step->hadValue) {
+                WriteRegistryValue(root, entry.key, entry.valueName, step->value);
+            } else {
+                DeleteRegistryValue(root, entry.key, entry.valueName);
+                if (!step->createdKey.empty()) {
+                    DeleteCreatedKeys(root, entry.key, step->createdKey);
+                }
+            }
+        }
+        if (step->recordChanged) {
+            PutRecordBack(root, entry, step->record);
+        }
+    }
+    DeleteRegistryKeyIfEmpty(root, SavedBindingKey);
+    DeleteRegistryKeyIfEmpty(root, ProductKey);
 }
 
 void NotifyShell()
@@ -186,32 +274,46 @@ HRESULT BindFlac(BindingScope scope)
 {
     const HKEY root = Root(scope);
     const std::vector<BindingEntry> entries = Entries(scope);
+    std::vector<BindStep> steps;
+    steps.reserve(entries.size());
     // Every original is saved before the first value is replaced.
     HRESULT hr = S_OK;
     for (const BindingEntry& entry : entries) {
-        hr = SaveOriginal(root, entry);
+        BindStep& step = steps.emplace_back();
+        step.entry = &entry;
+        step.record = CopyRecord(root, entry);
+        const HRESULT read = ReadRegistryValue(root, entry.key, entry.valueName, &step.value);
+        step.hadValue = SUCCEEDED(read);
+        step.createdKey = FirstMissingKey(root, entry.key);
+        hr = SaveOriginal(root, entry, &step.recordChanged);
         if (FAILED(hr)) {
             break;
         }
     }
-    for (std::size_t i = 0; SUCCEEDED(hr) && i < entries.size(); ++i) {
-        hr = WriteRegistryValue(root, entries[i].key, entries[i].valueName, StringValue(entries[i].ours));
+    for (std::size_t i = 0; SUCCEEDED(hr) && i < steps.size(); ++i) {
+        BindStep& step = steps[i];
+        if (step.hadValue && HoldsString(step.value, step.entry->ours)) {
+            continue;
+        }
+        // Marked first: a write that fails may have created keys.
+        step.written = true;
+        hr = WriteRegistryValue(root, step.entry->key, step.entry->valueName, StringValue(step.entry->ours));
     }
     if (FAILED(hr)) {
-        // Half a binding is undone.
-        UnbindFlac(scope);
+        // What this call did is undone; what earlier ones did stays.
+        UndoBind(root, steps);
         return hr;
     }
     NotifyShell();
     return S_OK;
 }
 
-HRESULT UnbindFlac(BindingScope scope)
+HRESULT UnbindFlac(BindingScope scope, std::vector<std::string>* notes)
 {
     const HKEY root = Root(scope);
     HRESULT result = S_OK;
     for (const BindingEntry& entry : Entries(scope)) {
-        const HRESULT hr = RestoreOriginal(root, entry);
+        const HRESULT hr = RestoreOriginal(root, entry, notes);
         if (FAILED(hr) && SUCCEEDED(result)) {
             result = hr;
         }
@@ -225,7 +327,7 @@ HRESULT UnbindFlac(BindingScope scope)
 std::vector<HandlerSlot> HandlerSlots(BindingScope scope)
 {
     std::vector<HandlerSlot> slots;
-    if (scope == BindingScope::Machine) {
+    if (scope != BindingScope::User) {
         slots.push_back({L"property handler", PropertyHandlerSlot, CLSID_PropertyHandler});
     }
     slots.push_back({L"thumbnail provider", ThumbnailSlot(), CLSID_ThumbnailProvider});
@@ -235,4 +337,17 @@ std::vector<HandlerSlot> HandlerSlots(BindingScope scope)
 bool HasSavedBinding(BindingScope scope)
 {
     return RegistryKeyExists(Root(scope), SavedBindingKey);
+}
+
+std::wstring LayoutKey()
+{
+    return L"Software\\Classes\\SystemFileAssociations\\.flac";
+}
+
+std::vector<LayoutValue> LayoutValues()
+{
+    return {{L"PreviewDetails", PreviewDetailsList()},
+            {L"FullDetails", FullDetailsList()},
+            {L"InfoTip", InfoTipList()},
+            {L"ExtendedTileInfo", ExtendedTileInfoList()}};
 }

@@ -10,6 +10,11 @@
 // values that are quillbrook's own, and a value someone else has written
 // since Bind is left as it is. Both tell the shell that associations
 // changed.
+//
+// A Bind that fails part way undoes only what it did itself: the values it
+// wrote and the records it made or replaced go back to what they were
+// before it, so that a failed repair or upgrade keeps the binding and the
+// records of the first install.
 #pragma once
 
 #include "platform/platform.h"
@@ -20,16 +25,25 @@
 enum class BindingScope {
     // HKLM: everything, the property handler included.
     Machine,
+    // HKLM as 32-bit programs see it: the property handler only. Windows
+    // keeps PropertyHandlers apart per view (under WOW6432Node), but shares
+    // the file-association keys of Software\Classes (.flac and
+    // SystemFileAssociations) between the views: they are Machine's.
+    Machine32,
     // HKCU: the thumbnail provider and the layout values. Windows reads
     // property handlers per machine only, so this binds none.
     User,
 };
 
 HRESULT BindFlac(BindingScope scope);
-HRESULT UnbindFlac(BindingScope scope);
+// A record that cannot be read (Existed kept, Original missing or
+// unreadable) counts as no record: only quillbrook's own value goes, and a
+// line for `notes` says which value could not be put back.
+HRESULT UnbindFlac(BindingScope scope, std::vector<std::string>* notes);
 
-// The two handler slots of .flac in `scope` (the property handler's in HKLM
-// only), with the class each names when bound to quillbrook.
+// The two handler slots of .flac that programs of `scope` read (the
+// property handler's in HKLM only), with the class each names when bound to
+// quillbrook.
 struct HandlerSlot {
     const wchar_t* what;
     std::wstring key;
@@ -38,3 +52,12 @@ struct HandlerSlot {
 std::vector<HandlerSlot> HandlerSlots(BindingScope scope);
 // Whether Bind's record of the originals exists in `scope`.
 bool HasSavedBinding(BindingScope scope);
+
+// The Details-pane layout values of .flac that Bind writes in `root`
+// (HKLM or HKCU): the value's name and quillbrook's list.
+struct LayoutValue {
+    std::wstring name;
+    std::wstring ours;
+};
+std::wstring LayoutKey();
+std::vector<LayoutValue> LayoutValues();

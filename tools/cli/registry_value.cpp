@@ -108,6 +108,11 @@ bool RegistryKeyExists(HKEY root, const std::wstring& path)
     return true;
 }
 
+HRESULT DeleteRegistryKey(HKEY root, const std::wstring& path)
+{
+    return HRESULT_FROM_WIN32(RegDeleteKeyExW(root, path.c_str(), View, 0));
+}
+
 bool DeleteRegistryKeyIfEmpty(HKEY root, const std::wstring& path)
 {
     HKEY key = nullptr;
