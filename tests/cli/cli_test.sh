@@ -122,6 +122,14 @@ thumbnail)
     if out=$(cli thumbnail "$fixtures/plain.flac" "$work/none.png" 2>&1); then fail "no picture, yet success"; fi
     expect_in "no thumbnail" "$out"
     [ ! -e "$work/none.png" ] || fail "a PNG was written for a file without a picture"
+    # A picture that no installed decoder reads: the imaging component's
+    # code, named, and no word of the file not being FLAC.
+    cp "$fixtures/plain.flac" "$work/unreadable.flac"
+    printf 'not a picture of any format' >"$work/unreadable.bin"
+    metaflac --import-picture-from="3|image/png||16x16x24|$work/unreadable.bin" "$work/unreadable.flac"
+    if out=$(cli thumbnail "$work/unreadable.flac" "$work/unreadable.png" 2>&1); then fail "an unreadable picture shown"; fi
+    expect_in "its picture cannot be read (0x88982F50: no decoder for the picture's format)" "$out"
+    ! grep -q "not a FLAC file" <<<"$out" || fail "a FLAC file with an unreadable picture called not FLAC: $out"
     if out=$(cli thumbnail "$fixtures/cover.flac" "$work/big.png" --size 0 2>&1); then fail "--size 0 accepted"; fi
     expect_in "--size" "$out"
     ;;
@@ -261,6 +269,29 @@ binding)
     host bind >/dev/null
     host status >/dev/null || fail "status after a second bind"
     thumbnail_class=$(grep -B1 ' CLSID_ThumbnailProvider =' "$root/resources/identifiers.h" | grep -o '{[0-9A-F-]*}')
+    # What the current user gets: the user's own thumbnail provider, or the
+    # user's own registration of quillbrook's class, takes precedence over
+    # the machine's; so does a Details-pane list gone. Each says its fix.
+    user_slot='HKCU\Software\Classes\.flac\ShellEx\{E357FCCD-A995-4576-B01F-234630154E96}'
+    wine reg add "$user_slot" /ve /d '{AAAAAAAA-0000-0000-0000-000000000001}' /f >/dev/null
+    if out=$(host status); then fail "status said bound with the user's own thumbnail provider: $out"; fi
+    expect_in "for the current user, .flac thumbnail provider: Windows' own Other Thumbnailer" "$out"
+    expect_in '"quillbrook-cli bind --user" as that user' "$out"
+    if out=$(host status --user); then fail "status --user said bound with the user's own thumbnail provider"; fi
+    expect_in '"quillbrook-cli bind --user" as that user' "$out"
+    ! grep -qF '"quillbrook-cli bind" as' <<<"$out" || fail "status --user suggests bind for the user's own binding: $out"
+    wine reg delete 'HKCU\Software\Classes\.flac' /f >/dev/null
+    wine reg add "HKCU\\Software\\Classes\\CLSID\\$thumbnail_class\\InprocServer32" /ve /d 'C:\old\quillbrook.dll' /f >/dev/null
+    if out=$(host status); then fail "status said bound with the user's own registration elsewhere: $out"; fi
+    expect_in "thumbnail provider class is registered at C:\old\quillbrook.dll" "$out"
+    expect_in '"quillbrook-cli unregister --user" as that user' "$out"
+    wine reg delete "HKCU\\Software\\Classes\\CLSID\\$thumbnail_class" /f >/dev/null
+    wine reg delete 'HKLM\Software\Classes\SystemFileAssociations\.flac' /v FullDetails /f >/dev/null
+    if out=$(host status); then fail "status said bound without FullDetails: $out"; fi
+    expect_in ".flac Details-pane lists: FullDetails missing" "$out"
+    expect_in '"quillbrook-cli bind" as an administrator' "$out"
+    host bind >/dev/null
+    host status >/dev/null || fail "status after bind put FullDetails back"
     wine reg add "HKLM\\Software\\Classes\\CLSID\\$thumbnail_class\\InprocServer32" /ve /d 'C:\nowhere\quillbrook.dll' \
         /f >/dev/null
     if out=$(host status); then fail "status said bound with the module gone"; fi
@@ -275,6 +306,10 @@ binding)
     out=$(wine "$work/planted/quillbrook-cli.exe" --dll "$build/quillbrook.dll" show "$fixtures/tagged.flac" 2>&1) ||
         fail "show beside a planted propsys.dll: $out"
     expect_in "System.Title: Notes on the Engine" "$out"
+    # A damaged record (its Original gone) does not stop unbind, which says so.
+    wine reg delete 'HKLM\Software\Quillbrook\SavedBinding\ThumbnailProvider' /v Original /f >/dev/null
+    out=$(host unbind) || fail "unbind with a damaged record failed: $out"
+    expect_in "the saved original of ThumbnailProvider cannot be read" "$out"
     ;;
 *)
     fail "unknown case $case_name"

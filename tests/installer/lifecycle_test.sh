@@ -4,10 +4,17 @@
 # failed removal are rolled back; a repair keeps a value that another program
 # wrote since; a removal with the installed console program deleted still
 # puts the machine's binding back; a package of the same version, then one of
-# the next build, replace the installed one. After each, .flac is bound to
-# quillbrook's registered classes, or the registry is as it was before.
+# the next build, replace the installed one; a failed upgrade, the removal of
+# the feature alone, the x64 package's removal during an upgrade to the ARM64
+# one, an older build over a newer one, the x64 package on Windows on ARM, a
+# damaged saved record and a bind that fails part way. After each, .flac is
+# bound to quillbrook's registered classes, or the registry is as it was
+# before.
+# The prefix shares the file-association keys of HKLM\Software\Classes
+# between the views as Windows does (tests/installer/shared_class_keys.py).
 # The variants are built at test time from the configured .wxs and the
-# staged files, the way the build makes the package.
+# staged files, the way the build makes the package; a bind that fails part
+# way is made by quillbrook-cli-failing-write (QUILLBROOK_FAILING_WRITE_CLI).
 # usage: lifecycle_test.sh BUILD_DIR MSI WXS PACKAGE_SCRIPT PACKAGE_COMMAND...
 set -euo pipefail
 build=$1
@@ -23,12 +30,17 @@ rm -rf "$work" && mkdir -p "$work"
 export WINEPREFIX=$build/lifecycle-prefix
 "$root/scripts/wine-prefix" "$WINEPREFIX"
 trap '"$root/scripts/wine-prefix" --stop "$WINEPREFIX"' EXIT
+# Windows' sharing of the file-association keys, in the stopped prefix.
+"$root/scripts/wine-prefix" --stop "$WINEPREFIX"
+python3 "$root/tests/installer/shared_class_keys.py" "$WINEPREFIX"
+/usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
 wine() { "$root/scripts/wine-exec" "$@"; }
 fail() { echo "FAIL: $*" >&2; exit 1; }
 installed="$WINEPREFIX/drive_c/Program Files/Quillbrook"
 cli="$installed/quillbrook-cli.exe"
 # status from the build: the installed program may be gone.
 status_cli="$build/quillbrook-cli.exe"
+failing_write_cli=${QUILLBROOK_FAILING_WRITE_CLI:-$build/tests/quillbrook-cli-failing-write.exe}
 step() { echo "-- $*"; }
 
 snapshot() { # name
@@ -66,13 +78,14 @@ expect_bound() { # what
 # Whether .flac is bound either to quillbrook's registered classes or to no
 # class of quillbrook's at all, in both views: never to classes that are gone.
 expect_not_stranded() { # what
-    local view
-    for view in "" --x86; do
-        if ! wine "$status_cli" status $view >"$work/status.txt"; then
-            ! grep -E '^  \.flac [a-z ]+: quillbrook' "$work/status.txt" >/dev/null ||
-                fail "$1 ($view): .flac is bound to classes that are gone: $(cat "$work/status.txt")"
-        fi
-    done
+    expect_not_stranded_in "" "$1"
+    expect_not_stranded_in --x86 "$1"
+}
+expect_not_stranded_in() { # view what
+    if ! wine "$status_cli" status $1 >"$work/status.txt"; then
+        ! grep -E '^  \.flac [a-z ]+: quillbrook' "$work/status.txt" >/dev/null ||
+            fail "$2 ($1): .flac is bound to classes that are gone: $(cat "$work/status.txt")"
+    fi
 }
 # A package built from the configured .wxs (edited by EDIT, a Python
 # expression on `text`) with the staged files of STAGE, at VERSION.
@@ -82,9 +95,15 @@ package() { # out version stage edit
     "${package_command[@]}" -DVERSION="$2" -DWXS="$work/variant.wxs" -DMSI="$1" -DSTAGE="$3" -DWITH_X86=yes \
         -P "$package_script" >/dev/null || fail "cannot build $1"
 }
-version=$(msiinfo export "$msi" Property | tr -d '\r' | sed -n 's/^ProductVersion\t//p')
-[[ $version =~ ^([0-9]+\.[0-9]+\.[0-9]+)\.([0-9]+)$ ]] || fail "the package's version is $version"
-next_version=${BASH_REMATCH[1]}.$((BASH_REMATCH[2] + 1))
+# The files' version is MAJOR.MINOR.PATCH.BUILD; the package's MAJOR.MINOR.BUILD,
+# since Windows Installer compares only three fields.
+product_version() { msiinfo export "$1" Property | tr -d '\r' | sed -n 's/^ProductVersion\t//p'; }
+product_code() { msiinfo export "$1" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p'; }
+version=$(wine "$build/quillbrook-cli.exe" --version | tr -d '\r' | sed -n 's/^quillbrook-cli //p')
+[[ $version =~ ^([0-9]+)\.([0-9]+)\.([0-9]+)\.([0-9]+)$ ]] || fail "the files' version is $version"
+[ "$(product_version "$msi")" = "${BASH_REMATCH[1]}.${BASH_REMATCH[2]}.${BASH_REMATCH[4]}" ] ||
+    fail "the package's version is $(product_version "$msi"), the files' $version"
+next_version=${BASH_REMATCH[1]}.${BASH_REMATCH[2]}.${BASH_REMATCH[3]}.$((BASH_REMATCH[4] + 1))
 stage=$(dirname "$wxs")/files
 
 step "one version in every part: the files' version information, --version, the package"
@@ -100,10 +119,12 @@ if [ -n "$arm64_msi" ]; then
             fail "the ARM64 package's $table table differs: $(msiinfo export "$arm64_msi" $table)"
     done
 fi
-[ "$(wine "$build/quillbrook-cli.exe" --version | tr -d '\r')" = "quillbrook-cli $version" ] ||
-    fail "quillbrook-cli --version says $(wine "$build/quillbrook-cli.exe" --version), the package $version"
-msiinfo export "$msi" File | tail -n +4 | cut -f5 | sort -u >"$work/file-versions"
-[ "$(cat "$work/file-versions")" = "$version" ] || fail "the File table's versions: $(cat "$work/file-versions")"
+# The program files carry the version, the text files none (ICE60).
+msiinfo export "$msi" File | tail -n +4 | tr -d '\r' | awk -F'\t' '{ print $3 " " $5 }' | sed 's/^[^ |]*|//' |
+    sort >"$work/file-versions"
+printf '%s\n' "quillbrook-cli.exe $version" "quillbrook.dll $version" "quillbrook.dll $version" \
+    "THIRD-PARTY-NOTICES.txt " | sort | diff - "$work/file-versions" >/dev/null ||
+    fail "the File table's versions: $(cat "$work/file-versions")"
 python3 - "$version" "$build/quillbrook.dll" "$build/x86/quillbrook.dll" "$build/quillbrook-cli.exe" \
     "${arm64_files[@]}" <<'PY'
 import struct, sys
@@ -125,7 +146,8 @@ PY
 # at the end of an install, after the binding, and in a removal once the
 # files are gone.
 failing="$work/failing.msi"
-package "$failing" "$version" "$stage" 'text.replace("<?include binding.wxi ?>", """<?include binding.wxi ?>
+cat >"$work/failing-edit" <<'EDIT'
+text.replace("<?include binding.wxi ?>", """<?include binding.wxi ?>
     <CustomAction Id="FailInstallForTest" FileKey="quillbrook_cli.exe" ExeCommand="no-such-command"
                   Execute="deferred" Impersonate="no" Return="check" />
     <CustomAction Id="FailRemovalForTest" FileKey="quillbrook_cli.exe" ExeCommand="no-such-command"
@@ -133,7 +155,9 @@ package "$failing" "$version" "$stage" 'text.replace("<?include binding.wxi ?>",
     <InstallExecuteSequence>
       <Custom Action="FailInstallForTest" Sequence="6595">FAIL_FOR_TEST AND NOT REMOVE="ALL"</Custom>
       <Custom Action="FailRemovalForTest" Sequence="3510">FAIL_FOR_TEST AND REMOVE="ALL"</Custom>
-    </InstallExecuteSequence>""")'
+    </InstallExecuteSequence>""")
+EDIT
+package "$failing" "$version" "$stage" "$(cat "$work/failing-edit")"
 msiinfo export "$failing" InstallExecuteSequence | grep FailRemovalForTest >/dev/null || fail "the failing variant has no failing action"
 # A variant whose unbind fails (its command line refused).
 package "$work/broken-unbind.msi" "$version" "$stage" 'text.replace("<?include binding.wxi ?>",
@@ -147,6 +171,8 @@ mkdir -p "$work/next"
 cp -r "$stage/." "$work/next/"
 printf 'N' >>"$work/next/quillbrook.dll"
 package "$work/next.msi" "$next_version" "$work/next" 'text'
+# The next build, failing late (as the failing variant does).
+package "$work/failing-next.msi" "$next_version" "$work/next" "$(cat "$work/failing-edit")"
 
 # The machine's own binding of .flac, in both views.
 classes='HKLM\Software\Classes'
@@ -205,6 +231,85 @@ msiexec ok /x "Z:$work/next.msi"
 [ "$(entries)" = 0 ] || fail "$(entries) products listed after the removal"
 snapshot after-upgrade
 compare seeded after-upgrade "the upgrade and the removal"
+
+step "a failed upgrade: the old version works, or the machine's binding is back; never classes that are gone"
+msiexec ok /i "Z:$msi"
+msiexec fails /i "Z:$work/failing-next.msi" FAIL_FOR_TEST=1
+# Windows puts the old version back (RemoveExistingProducts runs within the
+# transaction); Wine removes it for good and rolls back only the new one.
+expect_not_stranded "after the failed upgrade"
+if [ "$(entries)" = 1 ]; then
+    expect_bound "after the failed upgrade, with the old version back"
+    msiexec ok /x "Z:$msi"
+fi
+snapshot after-failed-upgrade
+compare seeded after-failed-upgrade "the failed upgrade"
+
+step "removing the feature alone (REMOVE=Complete) unbinds"
+msiexec ok /i "Z:$msi"
+msiexec ok /i "$(product_code "$msi")" REMOVE=Complete
+[ ! -e "$installed/quillbrook.dll" ] || fail "REMOVE=Complete left quillbrook.dll"
+expect_not_stranded "after REMOVE=Complete"
+msiexec ok /x "Z:$msi"
+snapshot after-feature-removal
+compare seeded after-feature-removal "the removal of the feature, then of the product"
+
+step "the x64 package's removal for the ARM64 package's upgrade unbinds the 32-bit view"
+# As Windows runs it, with UPGRADINGPRODUCTCODE set (Wine's
+# RemoveExistingProducts leaves it empty): the ARM64 package binds the
+# 64-bit view again, and nothing binds the 32-bit one.
+msiexec ok /i "Z:$msi"
+msiexec ok /x "Z:$msi" UPGRADINGPRODUCTCODE='{0A4D0A4D-0000-4000-8000-0000000A4D64}'
+expect_not_stranded_in --x86 "after the x64 package's removal for the ARM64 one"
+wine "$status_cli" unbind >/dev/null || fail "unbind after the x64 package's removal failed"
+snapshot after-arm64-replacement
+compare seeded after-arm64-replacement "the x64 package's removal for the ARM64 one"
+
+step "an older build is refused over a newer one, which stays"
+# Windows Installer compares the first three fields of ProductVersion only.
+three() { cut -d. -f1-3 <<<"$1"; }
+python3 -c 'import sys; a, b = (tuple(map(int, v.split("."))) for v in sys.argv[1:]); sys.exit(not a < b)' \
+    "$(three "$(product_version "$msi")")" "$(three "$(product_version "$work/next.msi")")" ||
+    fail "to Windows Installer $(product_version "$msi") is not older than $(product_version "$work/next.msi")"
+msiexec ok /i "Z:$work/next.msi"
+msiexec fails /i "Z:$msi"
+cmp -s "$installed/quillbrook.dll" "$work/next/quillbrook.dll" || fail "the refused downgrade replaced the module"
+[ "$(entries)" = 1 ] || fail "$(entries) products listed after the refused downgrade"
+expect_bound "after the refused downgrade"
+msiexec ok /x "Z:$work/next.msi"
+
+step "the x64 package is refused on Windows on ARM, and changes nothing"
+environment='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment'
+architecture=$(wine reg query "$environment" /v PROCESSOR_ARCHITECTURE | tr -d '\r' | sed -n 's/.*REG_SZ *//p')
+wine reg add "$environment" /v PROCESSOR_ARCHITECTURE /d ARM64 /f >/dev/null
+msiexec fails /i "Z:$msi"
+wine reg add "$environment" /v PROCESSOR_ARCHITECTURE /d "$architecture" /f >/dev/null
+[ ! -e "$installed" ] || fail "the refused install left $(ls -A "$installed")"
+snapshot after-arm64-refusal
+compare seeded after-arm64-refusal "the refused install on Windows on ARM"
+
+step "a bind that fails part way undoes only itself: the binding and the first install's records stay"
+msiexec ok /i "Z:$msi"
+# Another program's Details-pane tooltip since: the bind of a repair takes
+# it back, and fails at that very write.
+wine reg add "$classes\\SystemFileAssociations\\.flac" /v InfoTip /d 'prop:System.Size' /f >/dev/null
+snapshot before-failed-bind
+if QUILLBROOK_FAILING_WRITE=InfoTip wine "$failing_write_cli" bind >"$work/failed-bind.txt" 2>&1; then
+    fail "the bind with a failing write succeeded"
+fi
+snapshot after-failed-bind
+compare before-failed-bind after-failed-bind "the bind that failed part way"
+
+step "a damaged saved record does not block the removal"
+wine reg delete 'HKLM\Software\Quillbrook\SavedBinding\ThumbnailProvider' /v Original /f >/dev/null
+msiexec ok /x "Z:$msi"
+expect_not_stranded "after the removal with a damaged record"
+# The thumbnail provider's original is lost with its record; the rest is back.
+wine reg add "$thumbnail_slot" /ve /d '{66666666-7777-8888-9999-AAAAAAAAAAAA}' /f >/dev/null
+# The other program's tooltip stays, as its value written since the bind.
+wine reg delete "$classes\\SystemFileAssociations\\.flac" /v InfoTip /f >/dev/null
+snapshot after-damaged-record
+compare seeded after-damaged-record "the removal with a damaged record"
 
 step "an unbind that fails fails the removal, which leaves everything in place"
 msiexec ok /i "Z:$work/broken-unbind.msi"

@@ -149,19 +149,22 @@ void ReportClasses(bool perUser, bool x86, Findings& findings)
 {
     for (const CLSID* clsid : {&CLSID_PropertyHandler, &CLSID_ThumbnailProvider}) {
         const ClassRegistration registration = FindClassRegistration(*clsid, perUser);
+        // A registration of the user's own is the user's to remove.
+        const bool usersOwn = perUser && FindUserClassRegistration(*clsid).registered;
         std::string line = "  " + ClassWhat(clsid) + " class: ";
         if (!registration.registered) {
             line += "not registered";
             findings.Problem(x86 ? "install the package, which registers the x86 module" : "install the package");
         } else if (!registration.moduleExists) {
             line += "registered, but its module " + Utf8(registration.module) + " does not exist";
-            findings.Problem("install the package again (a repair)");
+            findings.Problem(usersOwn ? UserUnregisterFix : "install the package again (a repair)");
         } else {
             line += "registered, " + Utf8(registration.module) + " (" + Utf8(MachineName(registration.machine)) + ")";
             if (registration.machine != ExpectedMachine()) {
                 line += ", not " + Utf8(MachineName(ExpectedMachine())) + " as this machine's " +
                         (x86 ? "32-bit programs need" : "Explorer needs");
-                findings.Problem("install the package built for " + Utf8(MachineName(ExpectedMachine())));
+                findings.Problem(usersOwn ? UserUnregisterFix
+                                          : "install the package built for " + Utf8(MachineName(ExpectedMachine())));
             }
         }
         Out(line + "\n");
@@ -193,8 +196,8 @@ void ReportSlots(BindingScope scope, bool perUser, Findings& findings)
                 ? L""
                 : ValueText(HKEY_CURRENT_USER, slot.key, L"", &userPresent);
         userPresent = userPresent && !userValue.empty();
-        const std::string shown = perUser && userPresent ? Owner(userValue, slot.ours, true)
-                                                         : Owner(machineValue, slot.ours, perUser);
+        const std::string shown =
+            perUser && userPresent ? Owner(userValue, slot.ours, true) : Owner(machineValue, slot.ours, perUser);
         std::string line = "  .flac " + Utf8(slot.what) + ": " + shown;
         if (perUser) {
             line += userPresent ? " (the user's own binding)" : " (the machine's binding)";

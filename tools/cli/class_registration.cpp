@@ -115,9 +115,10 @@ WORD NativeMachine()
     // an ARM64 Windows without it cannot happen: x64 emulation came later).
     using IsWow64Process2Function = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
     const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    const auto isWow64Process2 = kernel == nullptr ? nullptr
-                                                   : reinterpret_cast<IsWow64Process2Function>(reinterpret_cast<void (*)()>(
-                                                         GetProcAddress(kernel, "IsWow64Process2")));
+    const auto isWow64Process2 = kernel == nullptr
+                                     ? nullptr
+                                     : reinterpret_cast<IsWow64Process2Function>(
+                                           reinterpret_cast<void (*)()>(GetProcAddress(kernel, "IsWow64Process2")));
     USHORT process = 0;
     USHORT native = 0;
     if (isWow64Process2 != nullptr && isWow64Process2(GetCurrentProcess(), &process, &native) &&

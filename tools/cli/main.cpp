@@ -97,8 +97,7 @@ int Run(std::vector<std::wstring> args)
         return 2;
     }
     // Each command's options; any other is refused rather than ignored.
-    const bool binding =
-        command == L"bind" || command == L"unbind" || command == L"settle" || command == L"status";
+    const bool binding = command == L"bind" || command == L"unbind" || command == L"settle" || command == L"status";
     std::set<std::wstring> accepted;
     if (command == L"show") {
         accepted = {L"--dll", L"--json"};

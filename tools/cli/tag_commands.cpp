@@ -106,8 +106,7 @@ int ShowProperties(const ClassSource& classes, const std::vector<std::wstring>& 
     return failures == 0 ? 0 : 1;
 }
 
-int ChangeTags(const ClassSource& classes, const std::wstring& file, const std::vector<std::wstring>& items,
-               bool clear)
+int ChangeTags(const ClassSource& classes, const std::wstring& file, const std::vector<std::wstring>& items, bool clear)
 {
     // Everything is checked before the file is opened, so bad input never
     // touches it.

@@ -7,5 +7,4 @@
 #include <string>
 
 // 0 if the PNG was written, 1 otherwise.
-int WriteThumbnail(const ClassSource& classes, const std::wstring& file, const std::wstring& out, UINT size,
-                   bool json);
+int WriteThumbnail(const ClassSource& classes, const std::wstring& file, const std::wstring& out, UINT size, bool json);
