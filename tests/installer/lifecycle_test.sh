@@ -142,6 +142,14 @@ for path in sys.argv[2:]:
         sys.exit(f"FAIL: {path} is version {file_version} (product {product_version}), not {version}")
 PY
 
+# Windows shares HKLM\Software\Classes between the views but for CLSID (and
+# keys the package does not write): no value there is written by both the
+# x64 and the x86 component, which would each remove it with itself.
+msiinfo export "$msi" Registry | tail -n +4 | tr -d '\r' |
+    awk -F'\t' '$2 == 2 && tolower($3) ~ /^software\\classes\\/ && tolower($3) !~ /^software\\classes\\clsid\\/ {
+        print tolower($3) "\t" $4 }' | sort | uniq -d >"$work/shared-twice"
+[ ! -s "$work/shared-twice" ] || fail "keys that Windows shares written by both components: $(cat "$work/shared-twice")"
+
 # The variant with a deferred action that fails when FAIL_FOR_TEST is set:
 # at the end of an install, after the binding, and in a removal once the
 # files are gone.
@@ -259,7 +267,15 @@ step "the x64 package's removal for the ARM64 package's upgrade unbinds the 32-b
 # RemoveExistingProducts leaves it empty): the ARM64 package binds the
 # 64-bit view again, and nothing binds the 32-bit one.
 msiexec ok /i "Z:$msi"
+# bind --x86 keeps to the 32-bit view's own keys, and unbind --x86 leaves
+# the shared binding of the 64-bit view, which the ARM64 package keeps.
+! wine reg query 'HKLM\Software\Quillbrook\SavedBinding\ThumbnailProvider' /reg:32 >/dev/null 2>&1 ||
+    fail "bind --x86 bound the thumbnail slot, which Windows shares between the views"
 msiexec ok /x "Z:$msi" UPGRADINGPRODUCTCODE='{0A4D0A4D-0000-4000-8000-0000000A4D64}'
+wine "$status_cli" status >"$work/status.txt" || true
+grep -q "^  .flac thumbnail provider: quillbrook" "$work/status.txt" &&
+    grep -q "^  .flac Details-pane lists: quillbrook's" "$work/status.txt" ||
+    fail "the 32-bit view's unbind took the 64-bit view's binding: $(cat "$work/status.txt")"
 # (The thumbnail slot and the lists are shared with the 64-bit view, which
 # stays bound for the ARM64 package.)
 wine "$status_cli" status --x86 >"$work/status.txt" || true
