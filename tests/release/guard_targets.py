@@ -15,14 +15,16 @@ anything could call through a pointer:
 - the exports, the entry point and the TLS callbacks;
 
 and fails, naming them, if any that is a function start is not in the
-table. Not function starts: jump-table labels (the entries of a table that
-an indirect jmp/br indexes, or the base label that it adds an offset to),
+table. Not function starts: jump tables and their labels (the entries of a
+table that an indirect jmp/br indexes, the table itself, or the base label
+that the jump adds an offset to),
 addresses inside a function's unwind range other than its start, and the
 defaults of the two guard pointers, which the loader replaces and which are
 reached by a direct call through the pointer, never through the check.
 
     guard_targets.py IMAGE
 """
+import bisect
 import re
 import struct
 import subprocess
@@ -277,9 +279,26 @@ def main(path):
     taken, table_bases = taken_in_code(image, instructions)
     jump_slots = jump_table_slots(image, table_bases, relocated) | frame_starts(image)
 
+    # A relocated field inside code is an address taken only when it is an
+    # immediate ($address); as an instruction's memory operand it is data
+    # read or written there (constants that assembly keeps beside its code).
+    starts = [image.rva(address) for address, _, _ in instructions]
+    operands = {image.rva(address): text for address, _, text in instructions}
+
+    def memory_operand(slot, target):
+        index = bisect.bisect_right(starts, slot) - 1
+        if index < 0:
+            return False
+        text = operands[starts[index]]
+        return f"{target + image.base:#x}" in text and f"${target + image.base:#x}" not in text
+
     candidates = []  # (target RVA, where from)
     for slot, target in relocated.items():
-        if slot in exempt or slot in jump_slots or not image.in_code(target):
+        if image.in_code(slot) and memory_operand(slot, target):
+            continue
+        # (A jump table that the compiler put in a code section is data: its
+        # address, in the indirect jmp, is not a call target.)
+        if slot in exempt or slot in jump_slots or target in table_bases or not image.in_code(target):
             continue
         candidates.append((target, f"pointer in {image.section_of(slot)} at {slot:#x}"))
     candidates += taken
