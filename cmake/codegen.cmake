@@ -3,8 +3,8 @@
 # files):
 # - Control Flow Guard (-mguard=cf): every indirect call is checked against
 #   the image's table of valid targets. It covers only code compiled with it,
-#   so libFLAC is built with it too. The runtimes (libstdc++, libgcc,
-#   winpthreads, the mingw-w64 C runtime; on ARM64 libc++) stay unguarded.
+#   so libFLAC is built with it too, and so are the runtimes of the
+#   toolchain (scripts/toolchain).
 # - Debug information for Windows debuggers (CodeView, into a PDB at link
 #   time; cmake/hardening.cmake), without the compiler's command line.
 # - No path of this machine in the output: the repository, the dependency

@@ -1,3 +1,7 @@
+# The toolchain, reached from the build tree through a link (see
+# quillbrook_shipped in cmake/hardening.cmake).
+set(QUILLBROOK_TOOLCHAIN_LINK "${CMAKE_BINARY_DIR}/toolchain")
+file(CREATE_LINK "${QUILLBROOK_DEPS}/toolchain" "${QUILLBROOK_TOOLCHAIN_LINK}" SYMBOLIC)
 # Static libFLAC and GoogleTest, built by scripts/setup with this toolchain.
 set(_flac "${QUILLBROOK_DEPS}/libflac")
 if(NOT EXISTS "${_flac}/lib/libFLAC.a")

@@ -3,9 +3,10 @@
 # cmake/codegen.cmake). SafeSEH does not apply: x86 mingw code unwinds with
 # DWARF tables rather than SEH handlers. Not fortified: mingw-w64 10's C
 # headers have no fortified functions (_FORTIFY_SOURCE changes nothing).
-# Everything is linked statically (libgcc, libstdc++, winpthread, libssp; on
-# ARM64 compiler-rt, libc++ and the toolchain's own libssp), so that the
-# module imports only Windows system DLLs.
+# Everything is linked statically (the mingw-w64 C runtime, compiler-rt,
+# libunwind, libc++abi, libc++ and the toolchain's own libssp, all compiled
+# with the guard by scripts/toolchain), so that the module imports only
+# Windows system DLLs.
 add_compile_options(-fstack-protector-strong)
 add_link_options(-static -Wl,--dynamicbase -Wl,--nxcompat)
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
@@ -29,7 +30,9 @@ add_link_options(-Wl,--no-guard-cf)
 # - linked with Control Flow Guard's tables, and on x64 marked compatible with
 #   CET shadow stacks;
 # - with its debug information in NAME.pdb beside it, which the file names
-#   by its bare name (no build path) and matches by GUID and age; the file
+#   by its bare name (no build path) and matches by GUID and age, and which
+#   holds no path of this machine (the same bytes wherever the sources, the
+#   build tree and the dependencies are); the file
 #   itself is then stripped of the DWARF that the prebuilt runtimes bring
 #   along (lld keeps it even with a PDB);
 # - with NAME.libs and NAME.inputs beside it (cmake/record-link-inputs): the
@@ -42,7 +45,13 @@ function(quillbrook_shipped target)
     if(NOT _name)
         set(_name ${target})
     endif()
-    target_link_options(${target} PRIVATE -Wl,--guard-cf
+    # The toolchain by its link in the build tree, by a relative path: lld
+    # writes its command line and the paths of its inputs into the PDB.
+    file(RELATIVE_PATH _toolchain "${CMAKE_CURRENT_BINARY_DIR}" "${QUILLBROOK_TOOLCHAIN_LINK}")
+    # No longjmp table: nothing here calls setjmp, and the flag that says
+    # there is one goes with the table only.
+    target_link_options(${target} PRIVATE -Wl,--guard-cf -Wl,--no-guard-longjmp
+        --sysroot=${_toolchain} -resource-dir=${_toolchain}/resource
         -Wl,--pdb=${_name}.pdb -Wl,--Xlink=-pdbaltpath:${_name}.pdb)
     set_target_properties(${target} PROPERTIES
         C_LINKER_LAUNCHER "${CMAKE_SOURCE_DIR}/cmake/record-link-inputs"

@@ -1,36 +1,7 @@
-# Cross-build for Windows ARM64 with clang-16 and lld-16, the mingw-w64 C runtime
-# (UCRT) and a static libc++: the toolchain that scripts/setup builds into
-# QUILLBROOK_DEPS/toolchain (QUILLBROOK_DEPS being the arm64 folder of the
-# dependencies, .deps/arm64).
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-build for Windows ARM64 (see mingw-w64-clang.cmake).
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
 set(QUILLBROOK_TRIPLE aarch64-w64-mingw32)
-if(NOT QUILLBROOK_DEPS)
-    message(FATAL_ERROR "the ARM64 toolchain needs -DQUILLBROOK_DEPS=DEPS/arm64")
-endif()
-list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES QUILLBROOK_DEPS)
-set(_toolchain "${QUILLBROOK_DEPS}/toolchain")
-
-set(CMAKE_C_COMPILER ${_toolchain}/bin/${QUILLBROOK_TRIPLE}-clang)
-set(CMAKE_CXX_COMPILER ${_toolchain}/bin/${QUILLBROOK_TRIPLE}-clang++)
-set(CMAKE_RC_COMPILER ${_toolchain}/bin/${QUILLBROOK_TRIPLE}-windres)
-# llvm-windres preprocesses with the plain clang beside it, which does not
-# know the toolchain's headers.
-set(CMAKE_RC_FLAGS_INIT "-I ${_toolchain}/${QUILLBROOK_TRIPLE}/include")
-set(CMAKE_AR /usr/bin/llvm-ar-16 CACHE FILEPATH "")
-set(CMAKE_RANLIB /usr/bin/llvm-ranlib-16 CACHE FILEPATH "")
-# mingw's own printf family rather than the C runtime's: the same output on
-# Windows, and Wine for arm64, whose functions are built for Linux calling
-# conventions, cannot take a va_list from Windows code.
-set(CMAKE_C_FLAGS_INIT -D__USE_MINGW_ANSI_STDIO=1)
-set(CMAKE_CXX_FLAGS_INIT -D__USE_MINGW_ANSI_STDIO=1)
-include(${CMAKE_CURRENT_LIST_DIR}/codegen.cmake)
-
-set(CMAKE_FIND_ROOT_PATH ${_toolchain}/${QUILLBROOK_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-clang.cmake)
 
 # Test programs run under Wine for arm64 in qemu-user, in the run's arm64
 # prefix.

@@ -22,7 +22,10 @@ extern char __guard_eh_cont_table[], __guard_eh_cont_count[];
 static void AllowIndirectCall(void) {}
 
 // The dispatch's default, for x64 and ARM64, whose guarded code calls its
-// target through it: jump to the target (in rax or x9).
+// target through it: jump to the target (in rax or x9). An indirect jump to
+// any address must not be a valid call target itself, or a checked call
+// could reach anything through it: it is declared below as data, whose
+// address does not enter the table (and the label has no function type).
 #if defined(__x86_64__)
 __asm__(".text\n"
         ".p2align 4\n"
@@ -43,8 +46,8 @@ __asm__(".text\n"
 // writable for the moment it sets them.
 __attribute__((section(".00cfg"))) void* const __guard_check_icall_fptr = (void*)&AllowIndirectCall;
 #ifdef QUILLBROOK_HAS_DISPATCH
-void quillbrook_guard_dispatch_default(void);
-__attribute__((section(".00cfg"))) void* const __guard_dispatch_icall_fptr = (void*)&quillbrook_guard_dispatch_default;
+extern const char quillbrook_guard_dispatch_default[];
+__attribute__((section(".00cfg"))) void* const __guard_dispatch_icall_fptr = (void*)quillbrook_guard_dispatch_default;
 #endif
 
 #define ADDRESS(symbol) ((ULONG_PTR)(symbol))

@@ -104,6 +104,7 @@ QUILLBROOK_LAYOUT_CHECK(sizeof(QuillbrookLoadConfig) == 172, "32-bit layout");
 // GuardFlags bits (winnt.h's IMAGE_GUARD_*).
 #define QUILLBROOK_GUARD_CF_INSTRUMENTED 0x00000100u
 #define QUILLBROOK_GUARD_CF_FUNCTION_TABLE_PRESENT 0x00000400u
+#define QUILLBROOK_GUARD_CF_LONGJUMP_TABLE_PRESENT 0x00010000u
 // Bits 28-31: the bytes of metadata after each 4-byte entry of the function
 // table.
 #define QUILLBROOK_GUARD_CF_FUNCTION_TABLE_SIZE_SHIFT 28

@@ -119,9 +119,14 @@ TEST(ManyApartments, EightApartmentsShareTheClassObjectsAndReleaseEveryLock)
         std::barrier start(kThreads);
         std::vector<ThreadResult> results(kThreads);
         {
-            std::vector<std::jthread> threads;
+            // (std::thread joined by hand: the toolchain's libc++ 14 has no
+            // std::jthread.)
+            std::vector<std::thread> threads;
             for (int t = 0; t < kThreads; ++t) {
                 threads.emplace_back([&, t] { UseOwnFile(server, start, files[t], t, results[t]); });
+            }
+            for (std::thread& thread : threads) {
+                thread.join();
             }
         }
         for (int t = 0; t < kThreads; ++t) {

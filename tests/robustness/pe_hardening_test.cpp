@@ -164,6 +164,17 @@ TEST(HardenedModule, DllHasControlFlowGuard)
     const DWORD getClassObject = dll.ExportRva("DllGetClassObject");
     ASSERT_NE(getClassObject, 0u) << "DllGetClassObject exported";
     EXPECT_TRUE(targets.count(getClassObject)) << "DllGetClassObject in the table of valid call targets";
+#if defined(__x86_64__) || defined(__aarch64__)
+    // The dispatch pointer's default jumps to whatever address it is given:
+    // as a valid call target it would let a checked call go anywhere.
+    const auto dispatchDefault = dll.AtRva<ULONG_PTR>(dll.RvaOfAddress(config.GuardCFDispatchFunctionPointer));
+    EXPECT_FALSE(targets.count(dll.RvaOfAddress(dispatchDefault))) << "the dispatch default is not a valid call target";
+#endif
+    // The longjmp flag only with a table: Windows would take it as the list
+    // of every place a longjmp may land.
+    EXPECT_EQ((config.GuardFlags & QUILLBROOK_GUARD_CF_LONGJUMP_TABLE_PRESENT) != 0,
+              config.GuardLongJumpTargetCount > 0)
+        << "LONGJUMP_TABLE_PRESENT with " << config.GuardLongJumpTargetCount << " longjmp targets";
 
     bool cetCompatible = false;
     const auto& debug = dll.Directory(IMAGE_DIRECTORY_ENTRY_DEBUG);
