@@ -65,6 +65,9 @@ bool BufferedStream::ReadStream(std::uint8_t* buffer, ULONG count, ULONG& read) 
         return false;
     }
     if (FAILED(m_stream->Read(buffer, count, &read))) {
+        // Some streams fail (E_PENDING) and still report a count: nothing
+        // that a failed call says it transferred is taken.
+        read = 0;
         m_streamPositionKnown = false;
         return false;
     }
@@ -126,13 +129,10 @@ size_t BufferedStream::Read(void* buffer, size_t size, size_t count) noexcept
         // A read larger than the read-ahead (a picture) takes one call, which
         // reads ahead beyond it as well.
         ULONG read = 0;
-        if (!FillReadBuffer(wanted - done, read) && done == 0) {
-            return 0;
-        }
-        if (read == 0) {
-            // The end, or a refill that failed after part of the request was
-            // handed over: those bytes are delivered (the position is past
-            // them), and the next read reports the failure.
+        if (!FillReadBuffer(wanted - done, read) || read == 0) {
+            // The end, or a refill that failed: what was handed over is
+            // delivered (the position is past it), and the next read reports
+            // the failure. A failed refill never loops.
             break;
         }
     }

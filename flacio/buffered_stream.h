@@ -3,7 +3,7 @@
 // time; this layer reads ahead in large blocks, gathers contiguous writes into
 // large ones, and answers tell and end-of-stream from the position and size it
 // keeps. A failing stream call fails the callback it happens in, as it would
-// without the layer.
+// without the layer, and counts as 0 bytes whatever count it reported.
 #pragma once
 
 #include "platform/platform.h"
@@ -55,6 +55,7 @@ public:
 
 private:
     bool MoveStreamTo(ULONGLONG position) noexcept;
+    // Reads from the position; `read` is 0 when the call failed.
     bool ReadStream(std::uint8_t* buffer, ULONG count, ULONG& read) noexcept;
     bool WriteStream(const std::uint8_t* buffer, ULONG count) noexcept;
     // Reads ahead from the position: at least `wanted` bytes and a block more.

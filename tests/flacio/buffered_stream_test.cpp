@@ -101,6 +101,22 @@ TEST_F(Buffered, RefillFailingPartWayDeliversWhatWasHandedOverThenFails)
     EXPECT_EQ(io.Eof(), 0) << "a failure, not the end";
 }
 
+TEST_F(Buffered, RefillFailingWithACountEndsTheRead)
+{
+    // A stream that fails with E_PENDING and still reports a count made the
+    // read refill for ever once part of the request had been handed over
+    // (1.5 million calls in 5 s). Bounded here: after 1000 failures the
+    // stream reads again.
+    BufferedStream io(stream.Get(), 16);
+    std::uint8_t bytes[20] = {};
+    ASSERT_EQ(io.Read(bytes, 1, 10), 10u);
+    stream->FailReadsReporting(1000, 16);
+    EXPECT_EQ(io.Read(bytes, 1, 20), 6u);
+    EXPECT_EQ(stream->Calls(StreamCall::Read), 2);
+    EXPECT_EQ(io.Read(bytes, 1, 4), 0u) << "a failed call counts as 0 bytes";
+    EXPECT_EQ(io.Tell(), 16);
+}
+
 TEST(CopyWholeStream, StreamReportingMoreThanAskedCopiesOnlyWhatItHas)
 {
     Bytes bytes((3U << 20) / 2);
