@@ -93,20 +93,58 @@ bool BufferedStream::InReadBuffer(ULONGLONG position) const noexcept
     return position >= m_readStart && position - m_readStart < m_readBuffer.size();
 }
 
-bool BufferedStream::FillReadBuffer(ULONG wanted, ULONG& read) noexcept
+bool BufferedStream::FillReadBuffer(ULONG& read) noexcept
 {
-    const ULONG length = static_cast<ULONG>(
-        std::min<ULONGLONG>(wanted < m_readAhead ? m_readAhead : ULONGLONG{wanted} + m_readAhead, 0xFFFFFFFFU));
     try {
-        m_readBuffer.resize(length);
+        m_readBuffer.resize(m_readAhead);
     } catch (const std::bad_alloc&) {
         m_readBuffer.clear();
         return false;
     }
     m_readStart = m_position;
-    const bool ok = ReadStream(m_readBuffer.data(), length, read);
+    const bool ok = ReadStream(m_readBuffer.data(), m_readAhead, read);
     m_readBuffer.resize(ok ? read : 0);
     return ok;
+}
+
+ULONG BufferedStream::ReadAheadOf(ULONG wanted) const noexcept
+{
+    if (!InReadBuffer(m_position)) {
+        return 0;
+    }
+    return static_cast<ULONG>(std::min<ULONGLONG>(wanted, m_readBuffer.size() - (m_position - m_readStart)));
+}
+
+ULONG BufferedStream::ReadIntoCallerBuffer(std::uint8_t* buffer, ULONG wanted) noexcept
+{
+    // The call starts after the bytes read ahead and asks for the whole
+    // length of the caller's buffer, so that as many bytes as were read ahead
+    // come from beyond the request: they become the read-ahead of what
+    // follows it (libFLAC reads the next block's header right after a
+    // picture), and the call count stays that of a read through the buffer.
+    // The request's own bytes then move up into place, and the ones read
+    // ahead before go in front of them.
+    const ULONG held = ReadAheadOf(wanted);
+    const ULONGLONG start = m_position;
+    m_position += held;
+    ULONG read = 0;
+    ReadStream(buffer, wanted, read);
+    const ULONG own = std::min(read, wanted - held);
+    std::vector<std::uint8_t> following;
+    try {
+        following.assign(buffer + own, buffer + read);
+    } catch (const std::bad_alloc&) {
+        // Only read-ahead is lost: the next read asks the stream again.
+        following.clear();
+    }
+    std::memmove(buffer + held, buffer, own);
+    if (held != 0) {
+        std::memcpy(buffer, m_readBuffer.data() + (start - m_readStart), held);
+    }
+    m_position = start + held + own;
+    m_readBuffer.swap(following);
+    m_readStart = m_position;
+    return held + own;
 }
 
 size_t BufferedStream::Read(void* buffer, size_t size, size_t count) noexcept
@@ -116,6 +154,11 @@ size_t BufferedStream::Read(void* buffer, size_t size, size_t count) noexcept
         return 0;
     }
     auto* out = static_cast<std::uint8_t*>(buffer);
+    if (wanted - ReadAheadOf(wanted) > m_readAhead) {
+        // A picture: never held twice. When the call fails, what was read
+        // ahead is delivered, and the next read reports the failure.
+        return WholeElements(ReadIntoCallerBuffer(out, wanted), size);
+    }
     ULONG done = 0;
     while (done < wanted) {
         if (InReadBuffer(m_position)) {
@@ -126,10 +169,8 @@ size_t BufferedStream::Read(void* buffer, size_t size, size_t count) noexcept
             m_position += n;
             continue;
         }
-        // A read larger than the read-ahead (a picture) takes one call, which
-        // reads ahead beyond it as well.
         ULONG read = 0;
-        if (!FillReadBuffer(wanted - done, read) || read == 0) {
+        if (!FillReadBuffer(read) || read == 0) {
             // The end, or a refill that failed: what was handed over is
             // delivered (the position is past it), and the next read reports
             // the failure. A failed refill never loops.
