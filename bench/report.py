@@ -276,11 +276,12 @@ def main():
         "read_vs_floor": our_overhead_median,
         "rewrite_vs_copy": b["rewrite_mbps_median"] / b["rewrite_copy_mbps_median"],
         "inplace_written_vs_metadata": b["inplace_written_vs_metadata_median"],
-        **memory_ratios,
+        "peak_mem_vs_picture": memory_ratios.pop("peak_mem_vs_picture"),
         **counts,
         "slow_read_vs_floor": b["slow_read_us_median"] / b["slow_floor_us_median"],
         "read_overhead_vs_metaflac": our_overhead_mean / metaflac_overhead,
         "read_overhead_vs_mutagen": our_overhead_median / mutagen_overhead,
+        **memory_ratios,
     }
     slow_rewrite_vs_copy = b["slow_rewrite_mbps_median"] / b["slow_rewrite_copy_mbps_median"]
 
