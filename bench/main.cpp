@@ -6,6 +6,8 @@
 // NAME=VALUE line per figure; bench/report.py turns them into the table.
 #include "bench/class_object.h"
 #include "bench/measurements.h"
+#include "bench/memory_measurements.h"
+#include "bench/replacement_probe.h"
 #include "resources/identifiers.h"
 #include "tests/support/com_helpers.h"
 #include "tests/thumbnail/recording_photo_provider.h"
@@ -88,6 +90,81 @@ bool MeasureMemory(IClassFactory* handlerClass, const std::vector<CorpusFile>& f
     if (peak <= peakBefore) {
         Progress("the memory read set no new peak: no memory figure");
     }
+    return true;
+}
+
+// Peak memory of one thumbnail-provider Initialize of the file with the
+// largest picture. The photo provider's stand-in keeps the memory stream it
+// is handed, as a provider that decodes lazily does, but no copy of its
+// bytes: the figure is the thumbnail provider's own.
+bool MeasureThumbnailMemory(IClassFactory* thumbnailClass, const std::vector<CorpusFile>& files)
+{
+    RecordingBehaviour behaviour;
+    behaviour.keepBytes = false;
+    RecordingPhotoProvider photoProvider(behaviour);
+    if (FAILED(photoProvider.RegistrationResult())) {
+        Progress("cannot register the photo thumbnail stand-in");
+        return false;
+    }
+    const CorpusFile* largest = &files.front();
+    for (const CorpusFile& file : files) {
+        if (file.extent.pictureBytes > largest->extent.pictureBytes) {
+            largest = &file;
+        }
+    }
+    Report("thumbnail_memory_picture_bytes", static_cast<double>(largest->extent.pictureBytes));
+    const HRESULT hr = ReportPeakMemory("thumbnail_memory", [&]() {
+        double micros = 0;
+        StreamCounts counts;
+        return MeasureThumbnailInitialize(thumbnailClass, *largest, micros, counts);
+    });
+    return Check(hr, "thumbnail memory", *largest) && photoProvider.Calls().initializeCalls == 1;
+}
+
+// The process's private bytes while the corpus is read twice through one
+// class object: the first pass warms up (caches, heaps), and the second must
+// leave them where the first did.
+bool MeasureCorpusMemory(IClassFactory* handlerClass, const std::vector<CorpusFile>& files)
+{
+    constexpr std::size_t SampleEvery = 250;
+    double afterWarmUp = 0;
+    double highest = 0;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            ReadTimes times;
+            if (!Check(MeasureRead(handlerClass, files[i], times), "corpus memory read", files[i])) {
+                return false;
+            }
+            if (pass == 1 && (i + 1) % SampleEvery == 0) {
+                highest = std::max(highest, PrivateBytes());
+            }
+        }
+        if (pass == 0) {
+            afterWarmUp = PrivateBytes();
+        }
+    }
+    const double end = PrivateBytes();
+    Report("corpus_memory_method", PrivateBytesMethod());
+    Report("corpus_memory_files", static_cast<double>(files.size()));
+    Report("corpus_memory_after_warmup", afterWarmUp);
+    Report("corpus_memory_end", end);
+    Report("corpus_memory_growth", end - afterWarmUp);
+    Report("corpus_memory_growth_max", std::max(highest, end) - afterWarmUp);
+    return true;
+}
+
+// What the safe-save stream of the rewrites does with a finished copy, for
+// the report to describe.
+bool ProbeSafeSave(const std::vector<CorpusFile>& files, const std::wstring& work)
+{
+    ReplacementSeen seen;
+    if (!Check(ProbeReplacement(files.front(), work + L"\\replace.flac", seen), "safe-save probe", files.front())) {
+        return false;
+    }
+    Report("replace_holds_copy", seen.holdsCopy ? 1 : 0);
+    Report("replace_new_file", seen.newFile ? 1 : 0);
+    Report("replace_copy_name_gone", seen.copyNameGone ? 1 : 0);
+    Report("replace_stream_follows", seen.streamFollows ? 1 : 0);
     return true;
 }
 
@@ -397,6 +474,14 @@ int Run(const std::wstring& dll, const std::wstring& corpus, const std::wstring&
     if (!MeasureMemory(handlerClass.Get(), shortFiles)) {
         return 1;
     }
+    Progress("thumbnail memory");
+    if (!MeasureThumbnailMemory(thumbnailClass.Get(), shortFiles)) {
+        return 1;
+    }
+    Progress("private bytes over the corpus, read twice through one class object");
+    if (!MeasureCorpusMemory(handlerClass.Get(), shortFiles)) {
+        return 1;
+    }
     Progress("counting stream calls");
     if (!BenchReads(source, handlerClass.Get(), shortFiles)) {
         return 1;
@@ -407,6 +492,10 @@ int Run(const std::wstring& dll, const std::wstring& corpus, const std::wstring&
     }
     Progress("in-place commits");
     if (!BenchInPlace(source, shortFiles, work)) {
+        return 1;
+    }
+    Progress("how the safe-save stream replaces the file");
+    if (!ProbeSafeSave(longFiles, work)) {
         return 1;
     }
     Progress("rewrite commits and copies");

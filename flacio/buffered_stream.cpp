@@ -65,6 +65,9 @@ bool BufferedStream::ReadStream(std::uint8_t* buffer, ULONG count, ULONG& read) 
         return false;
     }
     if (FAILED(m_stream->Read(buffer, count, &read))) {
+        // Some streams fail (E_PENDING) and still report a count: nothing
+        // that a failed call says it transferred is taken.
+        read = 0;
         m_streamPositionKnown = false;
         return false;
     }
@@ -90,20 +93,58 @@ bool BufferedStream::InReadBuffer(ULONGLONG position) const noexcept
     return position >= m_readStart && position - m_readStart < m_readBuffer.size();
 }
 
-bool BufferedStream::FillReadBuffer(ULONG wanted, ULONG& read) noexcept
+bool BufferedStream::FillReadBuffer(ULONG& read) noexcept
 {
-    const ULONG length = static_cast<ULONG>(
-        std::min<ULONGLONG>(wanted < m_readAhead ? m_readAhead : ULONGLONG{wanted} + m_readAhead, 0xFFFFFFFFU));
     try {
-        m_readBuffer.resize(length);
+        m_readBuffer.resize(m_readAhead);
     } catch (const std::bad_alloc&) {
         m_readBuffer.clear();
         return false;
     }
     m_readStart = m_position;
-    const bool ok = ReadStream(m_readBuffer.data(), length, read);
+    const bool ok = ReadStream(m_readBuffer.data(), m_readAhead, read);
     m_readBuffer.resize(ok ? read : 0);
     return ok;
+}
+
+ULONG BufferedStream::ReadAheadOf(ULONG wanted) const noexcept
+{
+    if (!InReadBuffer(m_position)) {
+        return 0;
+    }
+    return static_cast<ULONG>(std::min<ULONGLONG>(wanted, m_readBuffer.size() - (m_position - m_readStart)));
+}
+
+ULONG BufferedStream::ReadIntoCallerBuffer(std::uint8_t* buffer, ULONG wanted) noexcept
+{
+    // The call starts after the bytes read ahead and asks for the whole
+    // length of the caller's buffer, so that as many bytes as were read ahead
+    // come from beyond the request: they become the read-ahead of what
+    // follows it (libFLAC reads the next block's header right after a
+    // picture), and the call count stays that of a read through the buffer.
+    // The request's own bytes then move up into place, and the ones read
+    // ahead before go in front of them.
+    const ULONG held = ReadAheadOf(wanted);
+    const ULONGLONG start = m_position;
+    m_position += held;
+    ULONG read = 0;
+    ReadStream(buffer, wanted, read);
+    const ULONG own = std::min(read, wanted - held);
+    std::vector<std::uint8_t> following;
+    try {
+        following.assign(buffer + own, buffer + read);
+    } catch (const std::bad_alloc&) {
+        // Only read-ahead is lost: the next read asks the stream again.
+        following.clear();
+    }
+    std::memmove(buffer + held, buffer, own);
+    if (held != 0) {
+        std::memcpy(buffer, m_readBuffer.data() + (start - m_readStart), held);
+    }
+    m_position = start + held + own;
+    m_readBuffer.swap(following);
+    m_readStart = m_position;
+    return held + own;
 }
 
 size_t BufferedStream::Read(void* buffer, size_t size, size_t count) noexcept
@@ -113,6 +154,11 @@ size_t BufferedStream::Read(void* buffer, size_t size, size_t count) noexcept
         return 0;
     }
     auto* out = static_cast<std::uint8_t*>(buffer);
+    if (wanted - ReadAheadOf(wanted) > m_readAhead) {
+        // A picture: never held twice. When the call fails, what was read
+        // ahead is delivered, and the next read reports the failure.
+        return WholeElements(ReadIntoCallerBuffer(out, wanted), size);
+    }
     ULONG done = 0;
     while (done < wanted) {
         if (InReadBuffer(m_position)) {
@@ -123,16 +169,11 @@ size_t BufferedStream::Read(void* buffer, size_t size, size_t count) noexcept
             m_position += n;
             continue;
         }
-        // A read larger than the read-ahead (a picture) takes one call, which
-        // reads ahead beyond it as well.
         ULONG read = 0;
-        if (!FillReadBuffer(wanted - done, read) && done == 0) {
-            return 0;
-        }
-        if (read == 0) {
-            // The end, or a refill that failed after part of the request was
-            // handed over: those bytes are delivered (the position is past
-            // them), and the next read reports the failure.
+        if (!FillReadBuffer(read) || read == 0) {
+            // The end, or a refill that failed: what was handed over is
+            // delivered (the position is past it), and the next read reports
+            // the failure. A failed refill never loops.
             break;
         }
     }

@@ -2,8 +2,10 @@
 // a round trip on a network share, and libFLAC reads and writes a field at a
 // time; this layer reads ahead in large blocks, gathers contiguous writes into
 // large ones, and answers tell and end-of-stream from the position and size it
-// keeps. A failing stream call fails the callback it happens in, as it would
-// without the layer.
+// keeps. A read larger than the read-ahead (a picture) goes straight into the
+// caller's buffer, so that it is never held twice. A failing stream call fails
+// the callback it happens in, as it would without the layer, and counts as 0
+// bytes whatever count it reported.
 #pragma once
 
 #include "platform/platform.h"
@@ -55,11 +57,18 @@ public:
 
 private:
     bool MoveStreamTo(ULONGLONG position) noexcept;
+    // Reads from the position; `read` is 0 when the call failed.
     bool ReadStream(std::uint8_t* buffer, ULONG count, ULONG& read) noexcept;
     bool WriteStream(const std::uint8_t* buffer, ULONG count) noexcept;
-    // Reads ahead from the position: at least `wanted` bytes and a block more.
-    bool FillReadBuffer(ULONG wanted, ULONG& read) noexcept;
+    // Reads a block ahead from the position.
+    bool FillReadBuffer(ULONG& read) noexcept;
     bool InReadBuffer(ULONGLONG position) const noexcept;
+    // How many of the `wanted` bytes from the position were read ahead.
+    ULONG ReadAheadOf(ULONG wanted) const noexcept;
+    // A read that reaches beyond the read-ahead: the stream fills the
+    // caller's buffer in one call, and the bytes that were read ahead are
+    // copied in last. Returns the bytes delivered.
+    ULONG ReadIntoCallerBuffer(std::uint8_t* buffer, ULONG wanted) noexcept;
     // Asks the stream its size once, when no one told it.
     bool LearnSize() noexcept;
 

@@ -31,9 +31,17 @@ void MemoryStream::FailCall(StreamCall kind, int nth, HRESULT hr)
     m_failures[kind] = {Calls(kind) + nth, hr};
 }
 
+void MemoryStream::FailReadsReporting(int times, ULONG reported, HRESULT hr)
+{
+    m_failingReads = times;
+    m_failingReadCount = reported;
+    m_failingReadResult = hr;
+}
+
 void MemoryStream::ClearFailures()
 {
     m_failures.clear();
+    m_failingReads = 0;
     m_destinationFailures.clear();
     m_writeRoom.reset();
 }
@@ -74,8 +82,17 @@ STDMETHODIMP MemoryStream::Read(void* buffer, ULONG count, ULONG* read)
     if (read != nullptr) {
         *read = 0;
     }
+    m_lastReadBuffer = buffer;
+    m_lastReadCount = count;
     if (ShouldFail(StreamCall::Read, hr)) {
         return hr;
+    }
+    if (m_failingReads > 0) {
+        --m_failingReads;
+        if (read != nullptr) {
+            *read = m_failingReadCount;
+        }
+        return m_failingReadResult;
     }
     const ULONGLONG available = m_position < m_bytes.size() ? m_bytes.size() - m_position : 0;
     ULONG n = static_cast<ULONG>(std::min<ULONGLONG>(available, count));

@@ -48,6 +48,12 @@ public:
     void SetReadChunk(ULONG chunk) { m_readChunk = chunk; }
     // The next Read reports `extra` bytes more than it was asked for.
     void OverreportNextRead(ULONG extra) { m_overreport = extra; }
+    // The next `times` Reads fail with `hr` and still report `reported`
+    // bytes, as some streams do with E_PENDING.
+    void FailReadsReporting(int times, ULONG reported, HRESULT hr = E_PENDING);
+    // The buffer and count that the last Read was given.
+    const void* LastReadBuffer() const { return m_lastReadBuffer; }
+    ULONG LastReadCount() const { return m_lastReadCount; }
     // A stream that breaks: writes land until `room` more bytes have been
     // written, and then fail with STG_E_MEDIUMFULL (the write that crosses
     // the limit lands its first bytes); nullopt lifts the limit.
@@ -85,6 +91,11 @@ private:
     bool m_readOnly = false;
     ULONG m_readChunk = 0;
     ULONG m_overreport = 0;
+    int m_failingReads = 0;
+    ULONG m_failingReadCount = 0;
+    HRESULT m_failingReadResult = S_OK;
+    const void* m_lastReadBuffer = nullptr;
+    ULONG m_lastReadCount = 0;
     std::optional<ULONGLONG> m_writeRoom;
     bool m_safeSave = false;
     ComPtr<MemoryStream> m_destination;

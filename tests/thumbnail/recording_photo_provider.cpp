@@ -27,7 +27,9 @@ public:
         std::uint8_t buffer[4096];
         ULONG got = 0;
         while (SUCCEEDED(stream->Read(buffer, sizeof(buffer), &got)) && got != 0) {
-            g_calls.bytes.insert(g_calls.bytes.end(), buffer, buffer + got);
+            if (g_behaviour.keepBytes) {
+                g_calls.bytes.insert(g_calls.bytes.end(), buffer, buffer + got);
+            }
         }
         if (FAILED(g_behaviour.initializeResult)) {
             return g_behaviour.initializeResult;

@@ -15,6 +15,9 @@ struct RecordingBehaviour {
     HRESULT thumbnailResult = S_OK;
     HBITMAP thumbnailBitmap = nullptr;
     WTS_ALPHATYPE thumbnailAlpha = WTSAT_UNKNOWN;
+    // Whether Initialize keeps a copy of the bytes (the bench's memory
+    // figures take none: only the provider's own memory counts there).
+    bool keepBytes = true;
 };
 
 struct RecordedCalls {
