@@ -282,8 +282,9 @@ def main():
     if b["inplace_calls_max"] > b["inplace_calls_median"]:
         inplace_calls_why += "; at most " + count_why("inplace")
         if b["inplace_calls_max_writes"] > 1:
-            inplace_calls_why += (": the stream layer gathers writes up to 1 MB and sends a larger one (the picture) "
-                                  "in a call of its own, between the gathered bytes before and after it")
+            inplace_calls_why += (": a seek + write for each span that changes; a picture larger than 64 KB behind "
+                                  "the comments stays where it is, and the comment block moves into the padding "
+                                  "behind it, leaving padding in its old place: two spans")
 
     targets = [
         ("read ÷ floor (medians)", f"{ratios['read_vs_floor']:.2f}", "≤ 1.30", ratios["read_vs_floor"] <= 1.3,

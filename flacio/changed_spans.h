@@ -8,8 +8,8 @@
 #include <vector>
 
 struct ByteSpan {
-  std::size_t offset = 0;
-  std::size_t length = 0;
+    std::size_t offset = 0;
+    std::size_t length = 0;
 };
 
 // Equal bytes between two changes that are still written, as part of one
@@ -18,6 +18,4 @@ constexpr std::size_t kSpanJoinGap = 4096;
 
 // The runs in which `before` and `after` (both `length` bytes) differ, in
 // order; runs fewer than kSpanJoinGap equal bytes apart are one span.
-std::vector<ByteSpan> ChangedSpans(const std::uint8_t *before,
-                                   const std::uint8_t *after,
-                                   std::size_t length);
+std::vector<ByteSpan> ChangedSpans(const std::uint8_t* before, const std::uint8_t* after, std::size_t length);

@@ -20,6 +20,5 @@ constexpr unsigned long long kLargestMove = 64 * 1024;
 // true, where gathering the padding would move more than kLargestMove bytes
 // of other blocks and the padding around them leaves room; returns false and
 // leaves the chain as it was otherwise.
-bool KeepLargeBlocksInPlace(FLAC__Metadata_Chain *chain,
-                            FLAC__StreamMetadata *vorbisComment,
+bool KeepLargeBlocksInPlace(FLAC__Metadata_Chain* chain, FLAC__StreamMetadata* vorbisComment,
                             unsigned oldLength) noexcept;

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Kills quillbrook-cli (SIGKILL to its Wine process) at seeded random moments
 # while it saves a 32 MB FLAC file, RUNS times for an edit that fits the
-# padding and RUNS times for one that needs a whole-file rewrite; and, two
-# thirds of RUNS times, an edit that fits the padding of the same file with
-# 64 MB of pictures behind its comments (large metadata). After each
+# padding and RUNS times for one that needs a whole-file rewrite; and, half
+# RUNS times, an edit that fits the padding of a file with 48 MB of pictures
+# behind its comments (large metadata). After each
 # kill the file must be byte for byte the old one, or a valid FLAC file with
 # the new tag and the same audio. Nothing else may be left in the folder
 # once the next save of the file has run: a kill in the instant between
@@ -18,7 +18,7 @@ RANDOM=${4:-20261207}
 root=$(cd "$(dirname "$0")/../.." && pwd)
 work=$build/killed-saves
 rm -rf "$work" && mkdir -p "$work/run" "$figures_dir"
-deadline=$((SECONDS + 400))
+deadline=$((SECONDS + 540))
 
 # Seeded noise compresses little: 32 MB of audio, with flac's 8 KB padding.
 python3 -c "
@@ -27,23 +27,28 @@ sys.stdout.buffer.write(random.Random(7).randbytes(32 * 1000 * 1000))" >"$work/a
 flac --silent --force --endian=little --sign=signed --bps=16 --channels=2 --sample-rate=44100 \
     --compression-level-0 -o "$work/original.flac" "$work/audio.raw"
 rm "$work/audio.raw"
-md5=$(metaflac --show-md5sum "$work/original.flac")
-file=$work/run/song.flac
-# Four pictures of 16 MB (a block holds less than 16 MiB) after the comments.
-cp "$work/original.flac" "$work/pictures.flac"
+# Large metadata: 3 MB of audio with three pictures of 16 MB (a block holds
+# less than 16 MiB) after the comments, put there in one metaflac run.
+python3 -c "
+import random, sys
+sys.stdout.buffer.write(random.Random(9).randbytes(3 * 1000 * 1000))" >"$work/audio.raw"
+flac --silent --force --endian=little --sign=signed --bps=16 --channels=2 --sample-rate=44100 \
+    --compression-level-0 -o "$work/pictures.flac" "$work/audio.raw"
 python3 -c "
 import random, sys
 sys.stdout.buffer.write(random.Random(11).randbytes(16 * 1000 * 1000))" >"$work/picture.jpg"
-for _ in 1 2 3 4; do
-    metaflac --import-picture-from="3|image/jpeg||1200x1200x24|$work/picture.jpg" "$work/pictures.flac"
-done
-rm "$work/picture.jpg"
+metaflac $(printf -- '--import-picture-from=3|image/jpeg||1200x1200x24|%s ' "$work/picture.jpg"{,,}) \
+    "$work/pictures.flac"
+rm "$work/audio.raw" "$work/picture.jpg"
+file=$work/run/song.flac
 
 declare -A value=([in-place]="title=killed in place" [rewrite]="comment=$(printf 'r%.0s' {1..12000})"
     [large]="title=killed in place")
 declare -A tag=([in-place]="TITLE=killed in place" [rewrite]="COMMENT=rrrrrrrrrr" [large]="TITLE=killed in place")
 declare -A source=([in-place]=original.flac [rewrite]=original.flac [large]=pictures.flac)
-declare -A kills=([in-place]=$runs [rewrite]=$runs [large]=$((runs * 2 / 3)))
+declare -A kills=([in-place]=$runs [rewrite]=$runs [large]=$((runs / 2)))
+declare -A md5
+for kind in "${!source[@]}"; do md5[$kind]=$(metaflac --show-md5sum "$work/${source[$kind]}"); done
 declare -A count
 for outcome in old new broken left stale; do count[$outcome]=0; done
 
@@ -55,12 +60,27 @@ start_save() { # kind
     pid=$!
 }
 
-pictures() { metaflac --list --block-type=PICTURE "$1" | grep -c '^  type: 6' || true; }
+# The PICTURE blocks of a file, counted from its block headers.
+pictures() {
+    python3 -c "
+import sys
+f = open(sys.argv[1], 'rb')
+f.seek(4)
+count, last = 0, False
+while not last:
+    header = f.read(4)
+    if len(header) < 4:
+        break
+    last, kind = header[0] & 0x80, header[0] & 0x7F
+    count += kind == 6
+    f.seek(int.from_bytes(header[1:], 'big'), 1)
+print(count)" "$1"
+}
 
 classify() { # kind
     if cmp -s "$file" "$work/${source[$1]}"; then
         echo old
-    elif [ -f "$file" ] && flac -t -s "$file" 2>/dev/null && [ "$(metaflac --show-md5sum "$file")" = "$md5" ] &&
+    elif [ -f "$file" ] && flac -t -s "$file" 2>/dev/null && [ "$(metaflac --show-md5sum "$file")" = "${md5[$1]}" ] &&
         metaflac --export-tags-to=- "$file" | grep -qF "${tag[$1]}" &&
         [ "$(pictures "$file")" = "$(pictures "$work/${source[$1]}")" ]; then
         echo new
