@@ -352,8 +352,15 @@ void CPropertyHandler::DropDestination(bool chainRewritten) noexcept
     m_file.Stream()->Revert();
     m_destinationOnly = true;
     if (chainRewritten) {
-        // libFLAC now takes the copy for the file; it is not.
-        ReadChainAgain();
+        // libFLAC now takes the copy for the file; it is not. A file that a
+        // failed write in place left damaged is read again only once its old
+        // bytes are back (by the next Commit): what it holds now could read
+        // as metadata of another length.
+        if (m_unrestored.empty()) {
+            ReadChainAgain();
+        } else {
+            m_chainStale = true;
+        }
     }
 }
 
