@@ -10,6 +10,8 @@ comes from the seed, so one seed always gives the same corpus.
 
 OUT_DIR/short/NNNN.flac   the short files (read and in-place commit)
 OUT_DIR/long/NN.flac      the long files (rewrite commit)
+OUT_DIR/large/00.flac     a short file with 64 MB of pictures after its comments
+                          (in-place commit with large metadata)
 OUT_DIR/manifest.tsv      file, cover bytes, file bytes
 """
 
@@ -23,7 +25,7 @@ import shutil
 import subprocess
 import sys
 
-GENERATOR_VERSION = 1
+GENERATOR_VERSION = 2
 
 CLIPS = [  # sample rate, bits per sample, channels
     (44100, 16, 2),
@@ -38,6 +40,8 @@ CLIP_SECONDS = 0.5
 COVER_SMALL = 300_000
 COVER_LARGE = 4_000_000
 COVER_HUGE = 16_000_000
+# Pictures of the large-metadata file: 64 MB in all.
+LARGE_METADATA_PICTURES = 4
 
 ARTISTS = ["Ada Lovelace", "Dvořák Ensemble", "Ørjan Ås", "小澤征爾", "Мария Каллас", "Björk Guðmundsdóttir",
            "The Difference Engines", "Zoë Keating", "🎸 Emoji Band", "Ἀλέξανδρος Trio", "Nguyễn Thị Lan",
@@ -159,7 +163,7 @@ def main():
         return
     shutil.rmtree(args.out, ignore_errors=True)
     work = os.path.join(args.out, "work")
-    for sub in ("short", "long", "work"):
+    for sub in ("short", "long", "large", "work"):
         os.makedirs(os.path.join(args.out, sub))
 
     rng = random.Random(args.seed)
@@ -205,6 +209,14 @@ def main():
     with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
         for future in [pool.submit(tag_file, target, tags, cover, work) for target, tags, cover in jobs]:
             future.result()
+
+    large = os.path.join(args.out, "large", "00.flac")
+    shutil.copyfile(clips[0], large)
+    tag_file(large, make_tags(rng, 0), None, work)
+    for _ in range(LARGE_METADATA_PICTURES):
+        subprocess.run(["metaflac", f"--import-picture-from=3|image/jpeg|Front cover|1200x1200x24|{covers['huge'][0]}",
+                        large], check=True)
+    manifest.append(("large/00.flac", LARGE_METADATA_PICTURES * os.path.getsize(covers["huge"][0])))
 
     with open(os.path.join(args.out, "manifest.tsv"), "w") as f:
         f.write("file\tcover_bytes\tfile_bytes\n")

@@ -241,6 +241,22 @@ def memory_method(b):
     return lines
 
 
+def large_metadata_rows(b):
+    """The in-place save of the file with 64 MB of pictures after its comments: a target row and a figure row."""
+    if "large_metadata_inplace_written" not in b:
+        return [], []
+    written = b["large_metadata_inplace_written"]
+    metadata_mb = b["large_metadata_bytes"] / 1e6
+    why = (f"{written:.0f} bytes written for a changed span of {b['large_metadata_changed_span']:.0f} bytes in "
+           f"{metadata_mb:.1f} MB of metadata")
+    target = [(f"in-place Commit of a title, {metadata_mb:.0f} MB of pictures after the comments: bytes written",
+               f"{written / 1024:.1f} KB", "≤ 64 KB", 0 < written <= 64 * 1024, why)]
+    figure = [f"| in-place commit, {metadata_mb:.0f} MB of pictures after the comments: bytes written / changed span "
+              f"/ peak memory of the save (MB) | {written:.0f} | | span {b['large_metadata_changed_span']:.0f}, "
+              f"time {b['large_metadata_inplace_us'] / 1000:.1f} ms | peak {b['large_metadata_peak_memory'] / 1e6:.1f} MB |"]
+    return target, figure
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("bench_output")
@@ -275,7 +291,7 @@ def main():
     ratios = {
         "read_vs_floor": our_overhead_median,
         "rewrite_vs_copy": b["rewrite_mbps_median"] / b["rewrite_copy_mbps_median"],
-        "inplace_written_vs_metadata": b["inplace_written_vs_metadata_median"],
+        "inplace_written_vs_changed_span": b["inplace_written_vs_changed_span_median"],
         "peak_mem_vs_picture": memory_ratios.pop("peak_mem_vs_picture"),
         **counts,
         "slow_read_vs_floor": b["slow_read_us_median"] / b["slow_floor_us_median"],
@@ -319,8 +335,8 @@ def main():
         f"the rest, in the handler and libFLAC between the calls, {ms(rewrite_rest)} (copy {ms(copy_rest)})"
     )
     inplace_why = (
-        f"bytes written ÷ metadata length ranges from {b['inplace_written_vs_metadata_min']:.2f} to "
-        f"{b['inplace_written_vs_metadata_max']:.2f}"
+        f"bytes written ÷ changed span ranges from {b['inplace_written_vs_changed_span_min']:.2f} to "
+        f"{b['inplace_written_vs_changed_span_max']:.2f}"
     )
     slow_why = (
         f"over a stream that waits {b['slow_delay_us']:.0f} µs a call, the floor makes 2 calls and the read "
@@ -340,16 +356,17 @@ def main():
     if b["inplace_calls_max"] > b["inplace_calls_median"]:
         inplace_calls_why += "; at most " + count_why("inplace")
         if b["inplace_calls_max_writes"] > 1:
-            inplace_calls_why += (": the stream layer gathers writes up to 1 MB and sends a larger one (the picture) "
-                                  "in a call of its own, between the gathered bytes before and after it")
+            inplace_calls_why += (": a seek + write for each span that changes; a picture larger than 64 KB behind "
+                                  "the comments stays where it is, and the comment block moves into the padding "
+                                  "behind it, leaving padding in its old place: two spans")
 
     targets = [
         ("read ÷ floor (medians)", f"{ratios['read_vs_floor']:.2f}", "≤ 1.30", ratios["read_vs_floor"] <= 1.3,
          read_why),
         ("rewrite ÷ copy (MB/s, medians)", f"{ratios['rewrite_vs_copy']:.2f}", "≥ 0.90",
          ratios["rewrite_vs_copy"] >= 0.9, rewrite_why),
-        ("in-place bytes written ÷ metadata length", f"{ratios['inplace_written_vs_metadata']:.2f}", "= 1.00",
-         abs(b["inplace_written_vs_metadata_min"] - 1) < 0.005 and abs(b["inplace_written_vs_metadata_max"] - 1) < 0.005,
+        ("in-place bytes written ÷ changed span", f"{ratios['inplace_written_vs_changed_span']:.2f}", "= 1.00",
+         abs(b["inplace_written_vs_changed_span_min"] - 1) < 0.005 and abs(b["inplace_written_vs_changed_span_max"] - 1) < 0.005,
          inplace_why),
         *memory_targets,
         ("stream calls: property handler Initialize (max)", f"{counts['read_calls']:.0f}", "≤ 4",
@@ -364,6 +381,8 @@ def main():
         (f"slow storage ({b['slow_delay_us']:.0f} µs a call): read ÷ floor (medians)",
          f"{ratios['slow_read_vs_floor']:.2f}", "≤ 2.00", ratios["slow_read_vs_floor"] <= 2, slow_why),
     ]
+    large_targets, large_figures = large_metadata_rows(b)
+    targets += large_targets
     target_table = [
         "| target | this run | target | verdict | why, where missed |",
         "|---|---:|---|---|---|",
@@ -378,10 +397,11 @@ def main():
         f"{fmt(b['floor_us_mean'])} | {ratios['read_vs_floor']:.2f} (medians) |",
         f"| rewrite commit (MB/s) | {fmt(b['rewrite_mbps_median'])} | {fmt(b['rewrite_mbps_mean'])} | copy "
         f"{fmt(b['rewrite_copy_mbps_median'])} / {fmt(b['rewrite_copy_mbps_mean'])} | {ratios['rewrite_vs_copy']:.2f} |",
-        f"| in-place commit: bytes written ÷ metadata length | {b['inplace_written_vs_metadata_median']:.2f} | "
-        f"{b['inplace_written_vs_metadata_mean']:.2f} | min {b['inplace_written_vs_metadata_min']:.2f}, max "
-        f"{b['inplace_written_vs_metadata_max']:.2f} | {ratios['inplace_written_vs_metadata']:.2f} |",
+        f"| in-place commit: bytes written ÷ changed span | {b['inplace_written_vs_changed_span_median']:.2f} | "
+        f"{b['inplace_written_vs_changed_span_mean']:.2f} | min {b['inplace_written_vs_changed_span_min']:.2f}, max "
+        f"{b['inplace_written_vs_changed_span_max']:.2f} | {ratios['inplace_written_vs_changed_span']:.2f} |",
         *memory_figures,
+        *large_figures,
     ]
 
     call_table = [

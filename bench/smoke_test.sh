@@ -14,7 +14,7 @@ python=/usr/bin/python3
 
 number='[0-9]+\.[0-9]{2}'
 count='[0-9]+'
-pattern="^read_vs_floor=$number rewrite_vs_copy=$number inplace_written_vs_metadata=1\.00 peak_mem_vs_picture=$number"
+pattern="^read_vs_floor=$number rewrite_vs_copy=$number inplace_written_vs_changed_span=1\.00 peak_mem_vs_picture=$number"
 pattern+=" read_calls=$count thumbnail_calls=$count inplace_calls=$count rewrite_calls=$count"
 pattern+=" slow_read_vs_floor=$number read_overhead_vs_metaflac=$number read_overhead_vs_mutagen=$number"
 pattern+=" thumbnail_peak_mem_vs_picture=$number corpus_private_growth_kib=-?$number\$"

@@ -54,6 +54,10 @@ public:
     // Whether any write reached the stream (or was attempted and failed, and
     // may have changed part of it).
     bool WroteToStream() const noexcept { return m_wroteToStream; }
+    // The writes gathered and not yet sent, and where they go: for a caller
+    // that sends only part of them itself (then Discard).
+    const std::vector<std::uint8_t>& Gathered() const noexcept { return m_writeBuffer; }
+    ULONGLONG GatheredStart() const noexcept { return m_writeStart; }
 
 private:
     bool MoveStreamTo(ULONGLONG position) noexcept;

@@ -3,14 +3,18 @@
 // in place when the padding absorbs the change, or else rewrites the whole
 // stream into the destination stream the property system provides. After a
 // failure once a destination was handed out, every write goes through a
-// fresh destination until one has been committed. An in-place write that
-// could not be undone is mended by a complete copy or, on a stream that
-// hands out no destination, by the next write in place.
+// fresh destination until one has been committed. A write in place sends
+// only the bytes that change. One that could not be undone keeps the bytes
+// it could not put back, and every later Commit first tries again to put
+// them back; until that works, a complete copy or, on a stream that hands
+// out no destination, the next write in place mends the file.
 #include "com/atl_exception.h"
 #include "flacio/buffered_stream.h"
+#include "flacio/changed_spans.h"
 #include "flacio/metadata_iterator.h"
 #include "flacio/stream_io.h"
 #include "flacio/stream_range.h"
+#include "handler/block_placement.h"
 #include "handler/property_handler.h"
 #include "tags/utf8.h"
 
@@ -40,6 +44,14 @@ std::string UpperFieldName(const FLAC__StreamMetadata_VorbisComment_Entry& entry
         }
     }
     return name;
+}
+
+// A stream's own failure code is not passed on: stream failures reach the
+// caller as E_FAIL, as libFLAC's read, seek and write errors do. Memory that
+// could not be had stays E_OUTOFMEMORY.
+HRESULT StreamFailure(HRESULT hr) noexcept
+{
+    return SUCCEEDED(hr) || hr == E_OUTOFMEMORY ? hr : E_FAIL;
 }
 
 } // namespace
@@ -104,10 +116,12 @@ HRESULT CPropertyHandler::RebuildVorbisComment(const std::vector<std::string>& e
         return E_OUTOFMEMORY;
     }
     FLAC__StreamMetadata* vorbisComment = nullptr;
+    unsigned oldLength = 0;
     do {
         FLAC__StreamMetadata* block = FLAC__metadata_iterator_get_block(iterator.get());
         if (block->type == FLAC__METADATA_TYPE_VORBIS_COMMENT && vorbisComment == nullptr) {
             vorbisComment = block;
+            oldLength = block->length;
         }
     } while (FLAC__metadata_iterator_next(iterator.get()));
 
@@ -124,8 +138,9 @@ HRESULT CPropertyHandler::RebuildVorbisComment(const std::vector<std::string>& e
             return E_FAIL;
         }
     }
+    const bool existed = oldLength != 0;
     const HRESULT hr = BuildVorbisComment(*vorbisComment, entries);
-    if (SUCCEEDED(hr)) {
+    if (SUCCEEDED(hr) && !(existed && KeepLargeBlocksInPlace(m_file.Chain(), vorbisComment, oldLength))) {
         FLAC__metadata_chain_sort_padding(m_file.Chain());
     }
     return hr;
@@ -141,6 +156,7 @@ STDMETHODIMP CPropertyHandler::Commit()
         return writable;
     }
     return GuardHResult([&]() -> HRESULT {
+        PutBackUnrestored();
         HRESULT hr = PutTagsIntoChain();
         if (SUCCEEDED(hr)) {
             hr = WriteChain();
@@ -178,42 +194,114 @@ HRESULT CPropertyHandler::PutTagsIntoChain()
 HRESULT CPropertyHandler::WriteChain()
 {
     const bool fitsInPlace = !FLAC__metadata_chain_check_if_tempfile_needed(m_file.Chain(), /*use_padding=*/true);
-    return fitsInPlace && !m_destinationOnly && !m_inPlaceDamaged ? WriteInPlace()
-                                                                  : WriteThroughDestination(fitsInPlace);
+    return fitsInPlace && !m_destinationOnly && m_unrestored.empty() ? WriteInPlace()
+                                                                     : WriteThroughDestination(fitsInPlace);
 }
 
 HRESULT CPropertyHandler::WriteInPlace()
 {
     // A write that fails part way, or a Commit of the stream that fails after
     // it, would leave the file half old and half new: keep what is
-    // overwritten, to put it back.
+    // overwritten, to put it back. The old bytes also tell which bytes
+    // change: only those are sent.
     std::vector<std::uint8_t> previous;
     HRESULT hr = ReadRange(m_file.Stream(), m_metadataOffset, m_metadataBytes, previous);
     if (FAILED(hr)) {
-        return hr;
+        return StreamFailure(hr);
     }
     BufferedStream io(m_file.Stream(), BufferedStream::kMetadataBlock, BufferedStream::kWholeWrite);
     io.KnowSize(m_nonMetadataBytes + m_metadataBytes);
+    std::vector<ByteSpan> written;
     if (!FLAC__metadata_chain_write_with_callbacks(m_file.Chain(), true, io.Handle(), BufferedIOCallbacks)) {
         // What libFLAC gathered before it failed never reaches the file.
         hr = TakeChainStatus(m_file.Chain());
         io.Discard();
-    } else if (!io.Flush()) {
-        hr = E_FAIL; // a write that failed, as libFLAC reports one
+    } else if (!io.WroteToStream() && io.GatheredStart() == m_metadataOffset &&
+               io.Gathered().size() == previous.size()) {
+        written = ChangedSpans(previous.data(), io.Gathered().data(), previous.size());
+        hr = WriteSpans(io.Gathered(), written);
+        io.Discard();
     } else {
+        // libFLAC wrote elsewhere than over the metadata it read: sent as it
+        // was written.
+        hr = io.Flush() ? S_OK : E_FAIL; // a write that failed, as libFLAC reports one
+    }
+    if (io.WroteToStream()) {
+        written.assign(1, ByteSpan{0, previous.size()});
+    }
+    if (SUCCEEDED(hr)) {
         // A stream's own success code (S_FALSE) is not this Commit's.
         hr = m_file.Stream()->Commit(STGC_DEFAULT);
         hr = FAILED(hr) ? hr : S_OK;
     }
     if (SUCCEEDED(hr)) {
-        m_inPlaceDamaged = false;
-    } else if (io.WroteToStream() && FAILED(WriteRange(m_file.Stream(), m_metadataOffset, previous))) {
-        // The file may hold part of the new metadata. A complete copy written
-        // from the chain mends it, and so does the next write in place, which
-        // covers the whole region again.
-        m_inPlaceDamaged = true;
+        // Every byte of the region is now what the chain says.
+        m_unrestored.clear();
+        return S_OK;
+    }
+    if (!written.empty()) {
+        std::vector<OverwrittenBytes> undo;
+        for (const ByteSpan& span : written) {
+            const auto* const first = previous.data() + span.offset;
+            undo.push_back({m_metadataOffset + span.offset, std::vector<std::uint8_t>(first, first + span.length)});
+        }
+        if (FAILED(PutBack(undo))) {
+            // The file may hold part of the new metadata. Every later Commit
+            // tries first to put these bytes back; meanwhile a complete copy
+            // written from the chain mends the file, and so does a write in
+            // place, which leaves the whole region as the chain says.
+            m_unrestored.push_back(std::move(undo));
+        }
     }
     return hr;
+}
+
+HRESULT CPropertyHandler::WriteSpans(const std::vector<std::uint8_t>& bytes, const std::vector<ByteSpan>& spans)
+{
+    // The last span first: where the comment block moved into the padding at
+    // the end, a file stopped between the two writes holds it twice, and
+    // readers take the first, the old one.
+    for (auto span = spans.rbegin(); span != spans.rend(); ++span) {
+        const auto* const first = bytes.data() + span->offset;
+        const HRESULT hr = WriteRange(m_file.Stream(), m_metadataOffset + span->offset,
+                                      std::vector<std::uint8_t>(first, first + span->length));
+        if (FAILED(hr)) {
+            return StreamFailure(hr);
+        }
+    }
+    return S_OK;
+}
+
+HRESULT CPropertyHandler::PutBack(const std::vector<OverwrittenBytes>& undo) noexcept
+{
+    for (const OverwrittenBytes& bytes : undo) {
+        const HRESULT hr = WriteRange(m_file.Stream(), bytes.offset, bytes.bytes);
+        if (FAILED(hr)) {
+            return hr;
+        }
+    }
+    return S_OK;
+}
+
+void CPropertyHandler::PutBackUnrestored() noexcept
+{
+    if (m_unrestored.empty()) {
+        return;
+    }
+    // A destination that may still be pending would go in the file's place
+    // with the stream's Commit below: it is dropped first.
+    if (m_destinationOnly && FAILED(m_file.Stream()->Revert())) {
+        return;
+    }
+    // The newest first: an older failed write's bytes are the older ones.
+    for (auto undo = m_unrestored.rbegin(); undo != m_unrestored.rend(); ++undo) {
+        if (FAILED(PutBack(*undo))) {
+            return;
+        }
+    }
+    if (SUCCEEDED(m_file.Stream()->Commit(STGC_DEFAULT))) {
+        m_unrestored.clear();
+    }
 }
 
 HRESULT CPropertyHandler::WriteThroughDestination(bool fitsInPlace)
@@ -238,7 +326,7 @@ HRESULT CPropertyHandler::WriteThroughDestination(bool fitsInPlace)
         return hr;
     }
     m_destinationOnly = false;
-    m_inPlaceDamaged = false;
+    m_unrestored.clear();
     m_metadataBytes = ChainMetadataBytes(m_file.Chain());
     return S_OK;
 }
@@ -264,8 +352,15 @@ void CPropertyHandler::DropDestination(bool chainRewritten) noexcept
     m_file.Stream()->Revert();
     m_destinationOnly = true;
     if (chainRewritten) {
-        // libFLAC now takes the copy for the file; it is not.
-        ReadChainAgain();
+        // libFLAC now takes the copy for the file; it is not. A file that a
+        // failed write in place left damaged is read again only once its old
+        // bytes are back (by the next Commit): what it holds now could read
+        // as metadata of another length.
+        if (m_unrestored.empty()) {
+            ReadChainAgain();
+        } else {
+            m_chainStale = true;
+        }
     }
 }
 
@@ -277,7 +372,7 @@ HRESULT CPropertyHandler::WriteDestination(IStream* destination, bool fitsInPlac
         // copy the file, then write the metadata into the copy.
         const HRESULT hr = CopyWholeStream(m_file.Stream(), destination);
         if (FAILED(hr)) {
-            return hr;
+            return StreamFailure(hr);
         }
         target.KnowSize(m_nonMetadataBytes + m_metadataBytes);
         if (!FLAC__metadata_chain_write_with_callbacks(m_file.Chain(), true, target.Handle(), BufferedIOCallbacks)) {
@@ -310,7 +405,7 @@ HRESULT CPropertyHandler::WriteDestination(IStream* destination, bool fitsInPlac
     ULARGE_INTEGER written{};
     const HRESULT hr = destination->Seek(zero, STREAM_SEEK_END, &written);
     if (FAILED(hr)) {
-        return hr;
+        return StreamFailure(hr);
     }
     return written.QuadPart == m_nonMetadataBytes + metadataBytes ? S_OK : E_FAIL;
 }

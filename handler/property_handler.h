@@ -4,6 +4,7 @@
 #pragma once
 
 #include "com/co_class.h"
+#include "flacio/changed_spans.h"
 #include "flacio/stream_chain.h"
 #include "propkeys/key_list.h"
 #include "resources/identifiers.h"
@@ -129,9 +130,21 @@ private:
     HRESULT CheckWritable() const noexcept;
     HRESULT PutTagsIntoChain();
     HRESULT WriteChain();
-    // Overwrites the metadata where it stands; on failure puts back what was
-    // there.
+    // Bytes a write in place overwrote, and where they were.
+    struct OverwrittenBytes {
+        ULONGLONG offset = 0;
+        std::vector<std::uint8_t> bytes;
+    };
+    // Overwrites the metadata where it stands, sending only the spans that
+    // change; on failure puts back what was there.
     HRESULT WriteInPlace();
+    // Writes the `spans` of `bytes` (the new metadata region) over the
+    // region, the last span first; a stream failure is E_FAIL.
+    HRESULT WriteSpans(const std::vector<std::uint8_t>& bytes, const std::vector<ByteSpan>& spans);
+    HRESULT PutBack(const std::vector<OverwrittenBytes>& undo) noexcept;
+    // Puts back the bytes that failed writes in place could not, and commits
+    // the stream; forgets them once that worked.
+    void PutBackUnrestored() noexcept;
     // Writes the new file into a destination stream from the property
     // system, which the file stream's Commit puts in place: libFLAC's rewrite
     // when the metadata outgrows its room, else a copy of the file with the
@@ -199,11 +212,12 @@ private:
     // could then put it in place, so every later write goes through a fresh,
     // complete destination until one has been committed.
     bool m_destinationOnly = false;
-    // Set when a failed in-place write could not be undone: the metadata
-    // region may hold part of the new metadata. A complete copy mends it
-    // where the stream hands out destinations; else the next write in place,
-    // which covers the whole region.
-    bool m_inPlaceDamaged = false;
+    // What failed in-place writes could not put back, oldest first: the
+    // metadata region may hold part of new metadata. Each Commit first tries
+    // to put these bytes back; a complete copy mends the file too where the
+    // stream hands out destinations, and else a write in place, which leaves
+    // the whole region as the chain says.
+    std::vector<std::vector<OverwrittenBytes>> m_unrestored;
     // Upper-case field names that an edit since Initialize replaced or
     // removed; comments under them that the map could not hold are dropped.
     std::set<std::string> m_editedFields;

@@ -149,4 +149,92 @@ TEST(CommitFiles, Id3v2TagInFrontSurvivesARewrite)
     ExpectReferenceToolsAgree(file);
 }
 
+// Saves through the safe-save stream opened by `name`: a title set and
+// committed.
+HRESULT SaveTitle(const std::wstring& name, const wchar_t* title)
+{
+    ComPtr<SafeSaveStream> stream;
+    HRESULT hr = SafeSaveStream::Open(name, &stream);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    auto store = NewPropertyHandler();
+    hr = InitializeWith(store.Get(), stream.Get());
+    if (SUCCEEDED(hr)) {
+        PROPVARIANT value;
+        InitPropVariantFromString(title, &value);
+        hr = store->SetValue(PKEY_Title, value);
+        PropVariantClear(&value);
+    }
+    return SUCCEEDED(hr) ? store->Commit() : hr;
+}
+
+// A new, empty folder for one test, as a Windows path.
+std::wstring EmptyFolder(const wchar_t* name)
+{
+    const std::wstring folder = SharedScratchDir() + L"\\" + name;
+    RunUnixTool("/bin/rm -rf " + ShellQuote(ToUnixPath(folder)));
+    CreateDirectoryW(folder.c_str(), nullptr);
+    return folder;
+}
+
+std::string Listing(const std::wstring& folder)
+{
+    return RunUnixTool("/bin/ls -A " + ShellQuote(ToUnixPath(folder))).output;
+}
+
+std::string TagsOf(const std::wstring& file)
+{
+    return RunUnixTool("/usr/bin/metaflac --export-tags-to=- " + ShellQuote(ToUnixPath(file))).output;
+}
+
+// mono.flac has no padding: a title this long needs the whole file
+// rewritten.
+const wchar_t kRoomyTitle[] = L"A title that needs the whole file rewritten";
+
+TEST(SafeSaveFiles, TheFileKeepsItsOwnNameAndItsCopiesAreFoundWhateverTheCaseTyped)
+{
+    const std::wstring folder = EmptyFolder(L"case");
+    CopyFixture(FixturePath(L"mono.flac"), folder + L"\\song.flac");
+    WriteFileBytes(folder + L"\\song.flac.0badc0de.qbsave", {1, 2, 3});
+    EXPECT_EQ(SaveTitle(folder + L"\\SONG.FLAC", kRoomyTitle), S_OK);
+    EXPECT_EQ(Listing(folder), "song.flac\n") << "the name changed, or a killed save's copy stayed";
+    EXPECT_NE(TagsOf(folder + L"\\song.flac").find("TITLE=A title that needs"), std::string::npos);
+}
+
+TEST(SafeSaveFiles, ARewriteThroughASymbolicLinkWritesItsTarget)
+{
+    const std::wstring folder = EmptyFolder(L"symlink");
+    CopyFixture(FixturePath(L"mono.flac"), folder + L"\\target.flac");
+    const std::string link = ToUnixPath(folder + L"\\link.flac");
+    ASSERT_EQ(RunUnixTool("/bin/ln -s target.flac " + ShellQuote(link)).exitCode, 0);
+    EXPECT_EQ(SaveTitle(folder + L"\\link.flac", kRoomyTitle), S_OK);
+    EXPECT_EQ(RunUnixTool("/usr/bin/test -L " + ShellQuote(link)).exitCode, 0) << "the link became a file";
+    EXPECT_NE(TagsOf(folder + L"\\target.flac").find("TITLE=A title that needs"), std::string::npos);
+    EXPECT_EQ(Listing(folder), "link.flac\ntarget.flac\n");
+}
+
+TEST(SafeSaveFiles, AFileWithOtherNamesIsNotRewrittenButEditedInPlaceUnderAll)
+{
+    const std::wstring folder = EmptyFolder(L"hardlink");
+    const std::wstring one = folder + L"\\one.flac";
+    const std::wstring two = folder + L"\\two.flac";
+    CopyFixture(FixturePath(L"mono.flac"), one);
+    ASSERT_TRUE(CreateHardLinkW(two.c_str(), one.c_str(), nullptr));
+    const Bytes before = ReadFileBytes(one);
+    EXPECT_EQ(SaveTitle(one, kRoomyTitle), HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED));
+    EXPECT_EQ(ReadFileBytes(one), before);
+    EXPECT_EQ(ReadFileBytes(two), before);
+    EXPECT_EQ(RunUnixTool("/usr/bin/stat -c %h " + ShellQuote(ToUnixPath(one))).output, "2\n") << "parted";
+
+    // tagged.flac has padding: the edit is written in place, under both names.
+    const std::wstring three = folder + L"\\three.flac";
+    const std::wstring four = folder + L"\\four.flac";
+    CopyFixture(FixturePath(L"tagged.flac"), three);
+    ASSERT_TRUE(CreateHardLinkW(four.c_str(), three.c_str(), nullptr));
+    EXPECT_EQ(SaveTitle(three, L"Short"), S_OK);
+    EXPECT_NE(TagsOf(four).find("TITLE=Short"), std::string::npos);
+    EXPECT_EQ(Listing(folder), "four.flac\none.flac\nthree.flac\ntwo.flac\n");
+}
+
 } // namespace

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <optional>
 
 namespace {
@@ -86,8 +87,12 @@ TEST(CommitInPlace, SettingTheSameValueStillWrites)
     LoadedHandler h(FlacBuilder().StreamInfo().VorbisComment({"TITLE=same"}).Padding(200).Audio(10).Build());
     ASSERT_EQ(SetText(h.store.Get(), PKEY_Title, L"same"), S_OK);
     const int writes = h.stream->Calls(StreamCall::Write);
+    const int commits = h.stream->Calls(StreamCall::Commit);
     ASSERT_EQ(h.store->Commit(), S_OK);
-    EXPECT_GT(h.stream->Calls(StreamCall::Write), writes);
+    // The chain is written and the stream committed; only bytes that differ
+    // from those on disk reach the stream, and none do.
+    EXPECT_GT(h.stream->Calls(StreamCall::Commit), commits);
+    EXPECT_EQ(h.stream->Calls(StreamCall::Write), writes);
 }
 
 TEST(CommitLayout, WritesTheMapInNameOrderWithUpperCaseNamesAndEveryValue)
@@ -365,15 +370,76 @@ TEST(CommitRecovery, WriteAndUndoFailingOnAFullDiskAreMendedInPlaceOnceThereIsRo
     const Bytes original = FlacBuilder().StreamInfo().VorbisComment({"TITLE=a"}).Padding(400).Audio(2000).Build();
     LoadedHandler h(original);
     ASSERT_EQ(SetText(h.store.Get(), PKEY_Title, L"a title that fits the padding"), S_OK);
-    h.stream->LimitWrites(80);
+    h.stream->LimitWrites(40);
     EXPECT_EQ(h.store->Commit(), E_FAIL);
-    EXPECT_NE(h.stream->Bytes(), original) << "80 bytes landed and could not be put back";
+    EXPECT_NE(h.stream->Bytes(), original) << "40 bytes landed and could not be put back";
     EXPECT_EQ(h.store->Commit(), E_FAIL) << "still full: the same failure";
     h.stream->LimitWrites(std::nullopt);
     EXPECT_EQ(h.store->Commit(), S_OK);
     EXPECT_EQ(CommentsOf(h.stream->Bytes()), std::vector<std::string>{"TITLE=a title that fits the padding"});
     EXPECT_EQ(h.stream->Bytes().size(), original.size());
     EXPECT_TRUE(std::equal(original.end() - 2000, original.end(), h.stream->Bytes().end() - 2000));
+}
+
+TEST(CommitFailures, AStreamsOwnFailureReachesTheCallerAsEFail)
+{
+    const Bytes original = FlacBuilder().StreamInfo().VorbisComment({"TITLE=a"}).Padding(400).Audio(2000).Build();
+    const std::pair<StreamCall, HRESULT> failures[] = {{StreamCall::Read, STG_E_READFAULT},
+                                                       {StreamCall::Write, STG_E_WRITEFAULT},
+                                                       {StreamCall::Seek, STG_E_SEEKERROR}};
+    for (const auto& [kind, failure] : failures) {
+        SCOPED_TRACE("every call of kind " + std::to_string(static_cast<int>(kind)) + " fails");
+        LoadedHandler h(original);
+        ASSERT_EQ(SetText(h.store.Get(), PKEY_Title, L"a title that fits"), S_OK);
+        h.stream->FailEveryCall(kind, failure);
+        EXPECT_EQ(h.store->Commit(), E_FAIL);
+    }
+    // The size check of a finished copy.
+    const Bytes tight = FlacBuilder().StreamInfo().VorbisComment({"TITLE=a"}).Audio(2000).Build();
+    auto reference = std::make_unique<LoadedHandler>(tight);
+    reference->stream->EnableSafeSave();
+    ASSERT_EQ(SetText(reference->store.Get(), PKEY_Title, L"a title that needs room"), S_OK);
+    ASSERT_EQ(reference->store->Commit(), S_OK);
+    const int seeks = reference->stream->DestinationCalls(StreamCall::Seek);
+    ASSERT_GE(seeks, 1);
+    LoadedHandler h(tight);
+    h.stream->EnableSafeSave();
+    ASSERT_EQ(SetText(h.store.Get(), PKEY_Title, L"a title that needs room"), S_OK);
+    h.stream->FailDestinationCall(StreamCall::Seek, seeks, STG_E_SEEKERROR);
+    EXPECT_EQ(h.store->Commit(), E_FAIL);
+    EXPECT_EQ(h.stream->Bytes(), tight);
+}
+
+TEST(CommitRecovery, BytesAFailedUndoCouldNotPutBackArePutBackFirstByTheNextCommit)
+{
+    const Bytes original = FlacBuilder().StreamInfo().VorbisComment({"TITLE=a"}).Padding(400).Audio(2000).Build();
+    for (const bool factory : {true, false}) {
+        SCOPED_TRACE(factory ? "a stream that hands out destinations" : "no destination factory");
+        LoadedHandler h(original);
+        if (factory) {
+            h.stream->EnableSafeSave();
+        }
+        // The disk fills during the write in place: the write and its undo
+        // both fail, and the file holds part of the new metadata.
+        ASSERT_EQ(SetText(h.store.Get(), PKEY_Title, L"a title that fits the padding"), S_OK);
+        h.stream->LimitWrites(60);
+        EXPECT_EQ(h.store->Commit(), E_FAIL);
+        ASSERT_NE(h.stream->Bytes(), original);
+        h.stream->LimitWrites(std::nullopt);
+        // An edit that needs a rewrite, which fails after libFLAC finished
+        // (or finds no destination): the old bytes are back all the same.
+        ASSERT_EQ(SetText(h.store.Get(), PKEY_Title, std::wstring(9000, L'x').c_str()), S_OK);
+        h.stream->FailCall(StreamCall::Commit, 1);
+        h.stream->FailCall(StreamCall::Commit, 2);
+        EXPECT_EQ(h.store->Commit(), factory ? STG_E_ACCESSDENIED : E_NOINTERFACE);
+        EXPECT_EQ(h.stream->Bytes(), original);
+        h.stream->ClearFailures();
+        // Nothing is stuck: a short title is written in place.
+        ASSERT_EQ(SetText(h.store.Get(), PKEY_Title, L"short"), S_OK);
+        EXPECT_EQ(h.store->Commit(), S_OK);
+        EXPECT_EQ(CommentsOf(h.stream->Bytes()), std::vector<std::string>{"TITLE=short"});
+        EXPECT_EQ(h.stream->Bytes().size(), original.size());
+    }
 }
 
 TEST(CommitFailures, EveryStreamCallFailingInPlace)

@@ -1,14 +1,15 @@
-// Seeded sequences of edits and commits on one property handler, with a
-// failure planned in a random call of the file stream or of the destination
-// stream before most commits (sometimes a failing Revert as well). After
-// every step the file must hold what the last successful Commit wrote or, when
-// this Commit succeeded, exactly the edits made so far; the handler keeps
-// every edit pending until a Commit succeeds. Some seeds run on a stream that
-// hands out no destination, where a stream that breaks part way through a
-// write may leave the failed Commit's region damaged; the next successful
-// Commit must mend it. A Commit with no failure planned fails only where a
-// new handler with the same edits on the same file fails too: one failure
-// never leaves a handler stuck.
+// Seeded sequences of edits and commits on one property handler, with
+// failures planned in random calls of the file stream or of the destination
+// stream before most commits (sometimes a second one, such as a failing
+// Revert). After every step the file must hold what the last successful
+// Commit wrote or, when this Commit succeeded, exactly the edits made so far;
+// the handler keeps every edit pending until a Commit succeeds. On both kinds
+// of stream, with and without destinations, a stream may break part way
+// through a write, so that the write and the putting back of what it
+// overwrote both fail: the file may then stay damaged until a Commit mends
+// it, by putting the old bytes back or by writing the new file. A Commit with
+// no failure planned fails only where a new handler with the same edits on
+// the last committed file fails too: no failure ever leaves a handler stuck.
 #include "handler/property_bindings.h"
 #include "tests/robustness/case_monitor.h"
 #include "tests/robustness/exercise.h"
@@ -136,10 +137,10 @@ protected:
     }
 
     // Plans a failure of a random call for the next Commit; returns whether
-    // one was planned. Only a stream without destinations breaks part way
-    // through a write (`broken`): with destinations, writes in place are
-    // undone, which a broken stream refuses.
-    static bool PlanFault(std::mt19937& random, MemoryStream& stream, bool safeSave, bool& broken)
+    // one was planned. A stream that breaks part way through a write
+    // (`broken`) also refuses to take back what it overwrote; a second fault
+    // may then fail another call of the same Commit.
+    static bool PlanFault(std::mt19937& random, MemoryStream& stream, bool& broken)
     {
         const unsigned roll = random() % 10;
         broken = false;
@@ -147,9 +148,13 @@ protected:
             return false;
         }
         const int nth = 1 + static_cast<int>(random() % 4);
-        if (!safeSave && roll < 4) {
+        if (roll < 4) {
             stream.LimitWrites(random() % 256);
             broken = true;
+            if (random() % 2 == 0) {
+                const StreamCall kind = kSourceKinds[random() % std::size(kSourceKinds)];
+                stream.FailCall(kind, kind == StreamCall::Commit || kind == StreamCall::Revert ? 1 : nth);
+            }
         } else if (roll < 5) {
             stream.FailDestinationCall(kDestinationKinds[random() % std::size(kDestinationKinds)], nth);
         } else {
@@ -193,7 +198,7 @@ protected:
                 continue;
             }
             bool broken = false;
-            const bool planned = PlanFault(random, *stream.Get(), safeSave, broken);
+            const bool planned = PlanFault(random, *stream.Get(), broken);
             if (planned) {
                 figures.Add("sequence_faults_planned", 1);
             }
@@ -208,6 +213,9 @@ protected:
                 }
                 if (broken) {
                     unchanged = stream->Bytes();
+                } else if (stream->Bytes() == committed) {
+                    // A file a broken write had damaged, mended.
+                    unchanged = committed;
                 } else if (stream->Bytes() != unchanged) {
                     figures.Add("data_lost", 1);
                     FAIL() << "a failed Commit (0x" << std::hex << hr << ") changed the file";

@@ -28,7 +28,7 @@ int MemoryStream::TotalCalls() const
 
 void MemoryStream::FailCall(StreamCall kind, int nth, HRESULT hr)
 {
-    m_failures[kind] = {Calls(kind) + nth, hr};
+    m_failures.insert({kind, {Calls(kind) + nth, hr}});
 }
 
 void MemoryStream::FailReadsReporting(int times, ULONG reported, HRESULT hr)
@@ -42,6 +42,7 @@ void MemoryStream::ClearFailures()
 {
     m_failures.clear();
     m_failingReads = 0;
+    m_failingKinds.clear();
     m_destinationFailures.clear();
     m_writeRoom.reset();
 }
@@ -63,9 +64,16 @@ int MemoryStream::DestinationCalls(StreamCall kind) const
 bool MemoryStream::ShouldFail(StreamCall kind, HRESULT& hr)
 {
     const int count = ++m_calls[kind];
-    const auto found = m_failures.find(kind);
-    if (found != m_failures.end() && found->second.first == count) {
-        hr = found->second.second;
+    const auto [first, last] = m_failures.equal_range(kind);
+    for (auto planned = first; planned != last; ++planned) {
+        if (planned->second.first == count) {
+            hr = planned->second.second;
+            return true;
+        }
+    }
+    const auto failing = m_failingKinds.find(kind);
+    if (failing != m_failingKinds.end()) {
+        hr = failing->second;
         return true;
     }
     return false;

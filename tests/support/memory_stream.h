@@ -29,8 +29,11 @@ public:
     int Calls(StreamCall kind) const;
     int TotalCalls() const;
 
-    // The `nth` call (1-based) of `kind` from now on fails with `hr`.
+    // The `nth` call (1-based) of `kind` from now on fails with `hr`. Each
+    // call plans one more failure: several calls of a kind may fail.
     void FailCall(StreamCall kind, int nth, HRESULT hr = STG_E_ACCESSDENIED);
+    // Every call of `kind` from now on fails with `hr`.
+    void FailEveryCall(StreamCall kind, HRESULT hr) { m_failingKinds[kind] = hr; }
     // Forgets the planned failures that have not happened yet, here and for
     // the next destination, and lifts the write limit.
     void ClearFailures();
@@ -87,7 +90,8 @@ private:
     std::vector<std::uint8_t> m_bytes;
     ULONGLONG m_position = 0;
     std::map<StreamCall, int> m_calls;
-    std::map<StreamCall, std::pair<int, HRESULT>> m_failures;
+    std::multimap<StreamCall, std::pair<int, HRESULT>> m_failures;
+    std::map<StreamCall, HRESULT> m_failingKinds;
     bool m_readOnly = false;
     ULONG m_readChunk = 0;
     ULONG m_overreport = 0;

@@ -174,7 +174,11 @@ int ChangeTags(const ClassSource& classes, const std::wstring& file, const std::
     if (SUCCEEDED(hr)) {
         hr = store->Commit();
         if (FAILED(hr)) {
-            Fail(file, "the changes could not be written; the file is unchanged or was rewritten whole", hr);
+            Fail(file,
+                 stream->Refusal().empty()
+                     ? "the changes could not be written; the file is unchanged or was rewritten whole"
+                     : Utf8(stream->Refusal()),
+                 hr);
         }
     }
     store.Reset();

@@ -11,12 +11,63 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-HRESULT OpenFileStream(const std::wstring& path, DWORD mode, BOOL create, IStream** stream)
+HRESULT LastError()
 {
-    return SHCreateStreamOnFileEx(path.c_str(), mode, FILE_ATTRIBUTE_NORMAL, create, nullptr, stream);
+    const DWORD error = GetLastError();
+    return HRESULT_FROM_WIN32(error == ERROR_SUCCESS ? ERROR_GEN_FAILURE : error);
 }
 
-constexpr DWORD OriginalMode = STGM_READWRITE | STGM_SHARE_DENY_WRITE;
+// Opens the file itself for reading and writing while others may only read
+// it, as a stream over its handle.
+HRESULT OpenOriginal(const std::wstring& path, ComPtr<FileHandleStream>& stream)
+{
+    stream.Reset();
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return LastError();
+    }
+    const HRESULT hr = FileHandleStream::Create(file, &stream);
+    if (FAILED(hr)) {
+        CloseHandle(file);
+    }
+    return hr;
+}
+
+// A full path in the \\?\ form, which has no MAX_PATH limit: the copy's
+// name is longer than the file's.
+std::wstring WithoutLengthLimit(const std::wstring& fullPath)
+{
+    if (fullPath.rfind(L"\\\\?\\", 0) == 0 || fullPath.rfind(L"\\\\.\\", 0) == 0) {
+        return fullPath;
+    }
+    if (fullPath.rfind(L"\\\\", 0) == 0) {
+        return L"\\\\?\\UNC\\" + fullPath.substr(2);
+    }
+    return L"\\\\?\\" + fullPath;
+}
+
+// The name the file system gives the open file: the case it was created
+// with, its long name, the target of a symbolic link. `fallback` where the
+// file system cannot say.
+std::wstring FinalName(HANDLE file, const std::wstring& fallback)
+{
+    std::wstring name(MAX_PATH, L'\0');
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const DWORD length = GetFinalPathNameByHandleW(file, name.data(), static_cast<DWORD>(name.size()),
+                                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0) {
+            break;
+        }
+        if (length < name.size()) {
+            name.resize(length);
+            return name;
+        }
+        name.resize(length);
+    }
+    return fallback;
+}
+
 constexpr int CopyNameAttempts = 64;
 // A copy's name: the file's name, a dot, CopyDigits lower-case hexadecimal
 // digits and CopyExtension.
@@ -37,12 +88,16 @@ std::wstring CopyName(const std::wstring& path)
     return path + L"." + digits + CopyExtension;
 }
 
-// Whether `name` is one of the copies CopyName makes for `file`.
+// Whether `name` is one of the copies CopyName makes for `file`, whatever
+// the case of the file's name in either: an earlier save may have been given
+// the name in another case.
 bool IsCopyOf(const std::wstring& name, const std::wstring& file)
 {
     constexpr std::size_t Digits = CopyDigits;
     const std::wstring suffix = CopyExtension;
-    if (name.size() != file.size() + 1 + Digits + suffix.size() || name.compare(0, file.size(), file) != 0 ||
+    if (name.size() != file.size() + 1 + Digits + suffix.size() ||
+        CompareStringOrdinal(name.c_str(), static_cast<int>(file.size()), file.c_str(), static_cast<int>(file.size()),
+                             TRUE) != CSTR_EQUAL ||
         name[file.size()] != L'.' || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
         return false;
     }
@@ -87,6 +142,13 @@ bool DeleteWhenClosed(HANDLE copy, bool remove)
     return SetFileInformationByHandle(copy, FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
 }
 
+bool IsEncrypted(HANDLE file)
+{
+    BY_HANDLE_FILE_INFORMATION information{};
+    return GetFileInformationByHandle(file, &information) &&
+           (information.dwFileAttributes & FILE_ATTRIBUTE_ENCRYPTED) != 0;
+}
+
 // The original's named streams (a download's zone mark, say) onto the new
 // copy, as replacing the file would keep them.
 void CopyNamedStreams(const std::wstring& original, const std::wstring& copy)
@@ -122,16 +184,24 @@ void CopyNamedStreams(const std::wstring& original, const std::wstring& copy)
 }
 
 // Gives the finished copy what replacing the file would keep of the
-// original: its access control list, creation time and attributes. A copy
-// that cannot be given the original's access control list does not replace
-// it: it could be open to more users than the file was.
+// original: its access control list, owner, creation time and attributes. A
+// copy that cannot be given the original's access control list does not
+// replace it: it could be open to more users than the file was. The owner
+// is carried over where the process may set it (it may give ownership only
+// to itself, unless it holds the restore privilege); elsewhere the copy
+// keeps the editing user as its owner.
 HRESULT TakeIdentity(const std::wstring& original, HANDLE copy)
 {
+    PSID owner = nullptr;
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    DWORD error = GetNamedSecurityInfoW(original.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                        &dacl, nullptr, &descriptor);
+    DWORD error =
+        GetNamedSecurityInfoW(original.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                              &owner, nullptr, &dacl, nullptr, &descriptor);
     if (error == ERROR_SUCCESS) {
+        if (owner != nullptr) {
+            SetSecurityInfo(copy, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, owner, nullptr, nullptr, nullptr);
+        }
         SECURITY_DESCRIPTOR_CONTROL control = 0;
         DWORD revision = 0;
         GetSecurityDescriptorControl(descriptor, &control, &revision);
@@ -203,13 +273,16 @@ HRESULT SafeSaveStream::Open(const std::wstring& path, SafeSaveStream** stream)
         return HRESULT_FROM_WIN32(length == 0 ? GetLastError() : ERROR_INVALID_NAME);
     }
     fullPath.resize(length - 1);
-    ComPtr<IStream> file;
-    const HRESULT hr = OpenFileStream(fullPath, OriginalMode, FALSE, &file);
+    fullPath = WithoutLengthLimit(fullPath);
+    ComPtr<FileHandleStream> file;
+    const HRESULT hr = OpenOriginal(fullPath, file);
     if (FAILED(hr)) {
         return hr;
     }
-    RemoveStaleCopies(fullPath);
-    ComPtr<SafeSaveStream> opened(new (std::nothrow) SafeSaveStream(std::move(fullPath), std::move(file)));
+    // From here on the file goes by its own name, not the one typed.
+    std::wstring finalPath = FinalName(file->Handle(), fullPath);
+    RemoveStaleCopies(finalPath);
+    ComPtr<SafeSaveStream> opened(new (std::nothrow) SafeSaveStream(std::move(finalPath), std::move(file)));
     if (!opened) {
         return E_OUTOFMEMORY;
     }
@@ -217,7 +290,7 @@ HRESULT SafeSaveStream::Open(const std::wstring& path, SafeSaveStream** stream)
     return S_OK;
 }
 
-SafeSaveStream::SafeSaveStream(std::wstring path, ComPtr<IStream> file)
+SafeSaveStream::SafeSaveStream(std::wstring path, ComPtr<FileHandleStream> file)
     : m_path(std::move(path)), m_file(std::move(file))
 {
 }
@@ -241,38 +314,54 @@ void SafeSaveStream::DiscardDestination()
     }
 }
 
+IStream* SafeSaveStream::File()
+{
+    // A save that replaced the file but could not open it again at once (a
+    // scanner holding it) opens it on the next call.
+    if (!m_file) {
+        OpenOriginal(m_path, m_file);
+    }
+    return m_file.Get();
+}
+
 STDMETHODIMP SafeSaveStream::Read(void* buffer, ULONG count, ULONG* read)
 {
-    return m_file ? m_file->Read(buffer, count, read) : E_UNEXPECTED;
+    IStream* const file = File();
+    return file != nullptr ? file->Read(buffer, count, read) : E_UNEXPECTED;
 }
 
 STDMETHODIMP SafeSaveStream::Write(const void* buffer, ULONG count, ULONG* written)
 {
-    return m_file ? m_file->Write(buffer, count, written) : E_UNEXPECTED;
+    IStream* const file = File();
+    return file != nullptr ? file->Write(buffer, count, written) : E_UNEXPECTED;
 }
 
 STDMETHODIMP SafeSaveStream::Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position)
 {
-    return m_file ? m_file->Seek(move, origin, position) : E_UNEXPECTED;
+    IStream* const file = File();
+    return file != nullptr ? file->Seek(move, origin, position) : E_UNEXPECTED;
 }
 
 STDMETHODIMP SafeSaveStream::SetSize(ULARGE_INTEGER size)
 {
-    return m_file ? m_file->SetSize(size) : E_UNEXPECTED;
+    IStream* const file = File();
+    return file != nullptr ? file->SetSize(size) : E_UNEXPECTED;
 }
 
 STDMETHODIMP SafeSaveStream::CopyTo(IStream* to, ULARGE_INTEGER count, ULARGE_INTEGER* read, ULARGE_INTEGER* written)
 {
-    return m_file ? m_file->CopyTo(to, count, read, written) : E_UNEXPECTED;
+    IStream* const file = File();
+    return file != nullptr ? file->CopyTo(to, count, read, written) : E_UNEXPECTED;
 }
 
 STDMETHODIMP SafeSaveStream::Commit(DWORD flags)
 {
-    if (!m_file) {
+    IStream* const file = File();
+    if (file == nullptr) {
         return E_UNEXPECTED;
     }
     if (!m_destination) {
-        return m_file->Commit(flags);
+        return file->Commit(flags);
     }
     HRESULT hr = m_destination->Commit(flags);
     if (SUCCEEDED(hr)) {
@@ -283,25 +372,31 @@ STDMETHODIMP SafeSaveStream::Commit(DWORD flags)
         return hr;
     }
     // The original is closed so that the finished copy can take its name;
-    // either way the file is open again afterwards. Hard links are not
-    // carried over: the original's other names go on naming its old
-    // content, as with any replace of a whole file.
+    // either way the file is opened again afterwards.
     m_file.Reset();
     if (!DeleteWhenClosed(m_destination->Handle(), false)) {
-        hr = HRESULT_FROM_WIN32(GetLastError());
+        hr = LastError();
+        DiscardDestination();
     } else {
         // Named streams can be opened by name only now that the copy is no
         // longer marked; most files have none.
         CopyNamedStreams(m_path, m_temporaryPath);
         hr = RenameOver(m_destination->Handle(), m_path);
-    }
-    if (FAILED(hr)) {
-        // The original is untouched under its name.
-        DiscardDestination();
+        if (FAILED(hr)) {
+            // A rename can fail and yet have happened (on a share whose reply
+            // was lost): the handle may then name the user's file. The copy
+            // goes by its own name, which then names nothing, never through
+            // the handle.
+            m_destination.Reset();
+            DeleteFileW(m_temporaryPath.c_str());
+        }
     }
     m_destination.Reset();
-    const HRESULT reopened = OpenFileStream(m_path, OriginalMode, FALSE, &m_file);
-    return FAILED(hr) ? hr : reopened;
+    // What the rename did is what happened: a file that was replaced but
+    // cannot be opened again at once (a scanner holding it) was saved; the
+    // next call opens it.
+    OpenOriginal(m_path, m_file);
+    return hr;
 }
 
 STDMETHODIMP SafeSaveStream::Revert()
@@ -312,17 +407,20 @@ STDMETHODIMP SafeSaveStream::Revert()
 
 STDMETHODIMP SafeSaveStream::LockRegion(ULARGE_INTEGER offset, ULARGE_INTEGER count, DWORD type)
 {
-    return m_file ? m_file->LockRegion(offset, count, type) : E_UNEXPECTED;
+    IStream* const file = File();
+    return file != nullptr ? file->LockRegion(offset, count, type) : E_UNEXPECTED;
 }
 
 STDMETHODIMP SafeSaveStream::UnlockRegion(ULARGE_INTEGER offset, ULARGE_INTEGER count, DWORD type)
 {
-    return m_file ? m_file->UnlockRegion(offset, count, type) : E_UNEXPECTED;
+    IStream* const file = File();
+    return file != nullptr ? file->UnlockRegion(offset, count, type) : E_UNEXPECTED;
 }
 
 STDMETHODIMP SafeSaveStream::Stat(STATSTG* stat, DWORD flags)
 {
-    return m_file ? m_file->Stat(stat, flags) : E_UNEXPECTED;
+    IStream* const file = File();
+    return file != nullptr ? file->Stat(stat, flags) : E_UNEXPECTED;
 }
 
 STDMETHODIMP SafeSaveStream::Clone(IStream** clone)
@@ -333,33 +431,80 @@ STDMETHODIMP SafeSaveStream::Clone(IStream** clone)
     return E_NOTIMPL;
 }
 
+HRESULT SafeSaveStream::CheckReplaceable(bool& encrypted)
+{
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(m_file->Handle(), &information)) {
+        return LastError();
+    }
+    if (information.nNumberOfLinks > 1) {
+        // A new file takes only this name; the others would keep the old
+        // content, and edits would reach some names and not others.
+        m_refusal = L"the file has " + std::to_wstring(information.nNumberOfLinks) +
+                    L" names (hard links), and these changes need the whole file rewritten, which would part this "
+                    L"name from the others: refused, nothing was changed";
+        return HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);
+    }
+    encrypted = (information.dwFileAttributes & FILE_ATTRIBUTE_ENCRYPTED) != 0;
+    return S_OK;
+}
+
+HRESULT SafeSaveStream::CreateCopy(bool encrypted, HANDLE& copy)
+{
+    // CREATE_NEW: the copy is a new file, or the call fails if a file of
+    // that name exists; nobody else's file is ever opened or truncated. An
+    // encrypted file's copy is created encrypted. The owner is set on the
+    // copy where the process may; where it may not even ask, the copy is
+    // made without that right.
+    const DWORD attributes = encrypted ? FILE_ATTRIBUTE_ENCRYPTED : FILE_ATTRIBUTE_NORMAL;
+    copy = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < CopyNameAttempts && copy == INVALID_HANDLE_VALUE; ++attempt) {
+        m_temporaryPath = CopyName(m_path);
+        for (const DWORD owner : {DWORD{WRITE_OWNER}, DWORD{0}}) {
+            copy = CreateFileW(m_temporaryPath.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC | owner, 0,
+                               nullptr, CREATE_NEW, attributes, nullptr);
+            if (copy != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED) {
+                break;
+            }
+        }
+        if (copy == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
+            GetLastError() != ERROR_ALREADY_EXISTS) {
+            break;
+        }
+    }
+    return copy == INVALID_HANDLE_VALUE ? LastError() : S_OK;
+}
+
 STDMETHODIMP SafeSaveStream::GetDestinationStream(IStream** destination)
 {
     if (destination == nullptr) {
         return E_POINTER;
     }
     *destination = nullptr;
-    if (!m_file) {
+    m_refusal.clear();
+    if (File() == nullptr) {
         return E_UNEXPECTED;
     }
     DiscardDestination();
-    // CREATE_NEW: the copy is a new file, or the call fails if a file of
-    // that name exists; nobody else's file is ever opened or truncated.
+    bool encrypted = false;
+    HRESULT hr = CheckReplaceable(encrypted);
     HANDLE file = INVALID_HANDLE_VALUE;
-    for (int attempt = 0; attempt < CopyNameAttempts && file == INVALID_HANDLE_VALUE; ++attempt) {
-        m_temporaryPath = CopyName(m_path);
-        file = CreateFileW(m_temporaryPath.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC, 0, nullptr,
-                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
-            GetLastError() != ERROR_ALREADY_EXISTS) {
-            break;
-        }
+    if (SUCCEEDED(hr)) {
+        hr = CreateCopy(encrypted, file);
     }
-    if (file == INVALID_HANDLE_VALUE) {
-        return HRESULT_FROM_WIN32(GetLastError());
+    if (FAILED(hr)) {
+        return hr;
     }
     const bool marked = DeleteWhenClosed(file, true);
-    HRESULT hr = FileHandleStream::Create(file, &m_destination);
+    if (encrypted && !IsEncrypted(file)) {
+        // The file system could not encrypt the copy (a volume without EFS,
+        // a user without a key): the file would end up in plain text.
+        m_refusal = L"the file is encrypted and these changes need the whole file rewritten, but the new file "
+                    L"could not be encrypted: refused, nothing was changed";
+        hr = HRESULT_FROM_WIN32(ERROR_ENCRYPTION_FAILED);
+    } else {
+        hr = FileHandleStream::Create(file, &m_destination);
+    }
     if (FAILED(hr)) {
         CloseHandle(file);
         if (!marked) {

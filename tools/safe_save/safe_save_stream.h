@@ -9,7 +9,15 @@
 // untouched, and no existing file other than the original is ever opened or
 // replaced. A save killed in the instant between creating its copy and
 // marking it leaves the copy; opening the file again removes such copies,
-// recognised by their exact name.
+// recognised by their name, whatever its case.
+//
+// The file is known by the name the file system gives its open handle: its
+// own case rather than the case typed, its long name rather than a short
+// one, the target of a symbolic link rather than the link, in the \\?\ form
+// that has no MAX_PATH limit. A rewrite of a file that has other names (hard
+// links) is refused, since replacing it would part it from them; an
+// encrypted file's copy is made encrypted, or the rewrite refused; the owner
+// is carried over where the process may set it.
 #pragma once
 
 #include "tools/common/unknown_object.h"
@@ -45,15 +53,28 @@ public:
 
     // The name of the last pending copy (empty before the first).
     const std::wstring& TemporaryPath() const { return m_temporaryPath; }
+    // The file's own name, as its open handle gives it.
+    const std::wstring& Path() const { return m_path; }
+    // Why the last GetDestinationStream refused to make a copy, for the
+    // user; empty when it did not refuse.
+    const std::wstring& Refusal() const { return m_refusal; }
 
 private:
-    SafeSaveStream(std::wstring path, Microsoft::WRL::ComPtr<IStream> file);
+    SafeSaveStream(std::wstring path, Microsoft::WRL::ComPtr<FileHandleStream> file);
     ~SafeSaveStream() override;
 
     void DiscardDestination();
+    // The file's stream, opened again if a Commit could not.
+    IStream* File();
+    // Whether a copy may replace the file (not when it has other names),
+    // with Refusal() set when not; and whether the copy must be encrypted.
+    HRESULT CheckReplaceable(bool& encrypted);
+    // Creates the pending copy under a new name beside the file.
+    HRESULT CreateCopy(bool encrypted, HANDLE& copy);
 
     std::wstring m_path;
     std::wstring m_temporaryPath;
-    Microsoft::WRL::ComPtr<IStream> m_file;
+    std::wstring m_refusal;
+    Microsoft::WRL::ComPtr<FileHandleStream> m_file;
     Microsoft::WRL::ComPtr<FileHandleStream> m_destination;
 };
