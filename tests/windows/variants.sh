@@ -34,10 +34,14 @@ package() { # MSI STAGE WXS
         -P "$root/installer/build_package.cmake" >/dev/null
 }
 
-cp -r "$stage" "$work/files"
-printf 'N' >>"$work/files/quillbrook.dll"
+# The next build's files, staged beside the build's own: the .wxs names
+# some sources by paths relative to the staging folder.
+files=$(dirname "$stage")/windows-variant-files
+trap 'rm -rf "$work" "$files"' EXIT
+rm -rf "$files" && cp -r "$stage" "$files"
+printf 'N' >>"$files/quillbrook.dll"
 base=$(basename "$msi" .msi)
-package "$out/$base-next.msi" "$work/files" "$wxs"
+package "$out/$base-next.msi" "$files" "$wxs"
 # The failing action comes after the binding (InstallFinalize is 6600), as
 # in the lifecycle test's failing variant.
 python3 - "$wxs" "$work/failing.wxs" <<'PY'
@@ -53,5 +57,5 @@ open(sys.argv[2], "w").write(text.replace(anchor, anchor + """
       <Custom Action="FailInstallForTest" Sequence="6595">FAIL_FOR_TEST AND NOT REMOVE="ALL"</Custom>
     </InstallExecuteSequence>"""))
 PY
-package "$out/$base-next-failing.msi" "$work/files" "$work/failing.wxs"
+package "$out/$base-next-failing.msi" "$files" "$work/failing.wxs"
 echo "variants: $base $version, next $next: $(cd "$out" && ls "$base"-next*.msi | tr '\n' ' ')"
