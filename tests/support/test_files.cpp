@@ -29,9 +29,20 @@ std::string Narrow(const std::wstring& wide)
     return narrow;
 }
 
+// Under Wine the build machine's files are under Z:. Test programs copied to
+// a Windows machine (tests/windows/run.ps1) find this build tree's files in
+// the folder that QUILLBROOK_BUILD_TREE names.
 std::wstring ToWindowsPath(const std::string& unixPath)
 {
-    std::wstring path = L"Z:" + Widen(unixPath);
+    const std::string buildDir = QUILLBROOK_BUILD_DIR;
+    wchar_t tree[MAX_PATH];
+    const DWORD length = GetEnvironmentVariableW(L"QUILLBROOK_BUILD_TREE", tree, MAX_PATH);
+    std::wstring path;
+    if (length > 0 && length < MAX_PATH && unixPath.rfind(buildDir, 0) == 0) {
+        path = std::wstring(tree, length) + Widen(unixPath.substr(buildDir.size()));
+    } else {
+        path = L"Z:" + Widen(unixPath);
+    }
     for (auto& c : path) {
         if (c == L'/') {
             c = L'\\';
