@@ -24,8 +24,10 @@ else
     options=(-DWITH_X86=yes)
 fi
 stage=$tree/installer/files
-version=$(msiinfo export "$msi" Property | tr -d '\r' | sed -n 's/^ProductVersion\t//p')
-[[ $version =~ ^(.*\.)([0-9]+)$ ]] || { echo "variants: the package's version is $version" >&2; exit 1; }
+# The files' version (MAJOR.MINOR.PATCH.BUILD), which the package build takes;
+# the package's own version is MAJOR.MINOR.BUILD.
+version=$(msiinfo export "$msi" File | tr -d '\r' | awk -F'\t' 'tolower($3) ~ /quillbrook\.dll$/ { print $5; exit }')
+[[ $version =~ ^([0-9]+\.[0-9]+\.[0-9]+\.)([0-9]+)$ ]] || { echo "variants: the module's version is $version" >&2; exit 1; }
 next=${BASH_REMATCH[1]}$((BASH_REMATCH[2] + 1))
 
 package() { # MSI STAGE WXS
