@@ -48,27 +48,33 @@ function(msi_table name out)
     set(${out} "${_rows}" PARENT_SCOPE)
 endfunction()
 
-# Custom action types: the base type 2 is an exe stored in the Binary table
-# (18, wixl's, is an installed file); 0x30 the source bits, 0x100 rollback,
-# 0x40 its result ignored.
+# Custom action types: 0x100 rollback, 0x40 its result ignored; the base
+# type 1 is a DLL stored in the Binary table, 2 an exe stored there (18,
+# wixl's, is an installed file: tests' variants run the console program from
+# a Binary copy of it, QuillbrookCli, which they add).
 msi_table(CustomAction _actions)
-set(_binary_actions 0)
+set(_binding_actions 0)
 foreach(_row IN LISTS _actions)
     # Action, Type, Source, Target, ExtendedType
-    if(NOT _row MATCHES "^([^\t]+)\t([0-9]+)\tquillbrook_cli[.]exe\t")
+    if(NOT _row MATCHES "^([^\t]+)\t([0-9]+)\t(QuillbrookActions|quillbrook_cli[.]exe)\t")
         continue()
     endif()
     set(_action "${CMAKE_MATCH_1}")
     set(_type "${CMAKE_MATCH_2}")
-    math(EXPR _type "${_type} & ~0x30")
+    set(_source "${CMAKE_MATCH_3}")
+    if(_source STREQUAL "quillbrook_cli.exe")
+        math(EXPR _type "${_type} & ~0x30")
+        set(_source QuillbrookCli)
+    else()
+        math(EXPR _binding_actions "${_binding_actions} + 1")
+    endif()
     if(_action MATCHES "^(Undo|Settle)")
         math(EXPR _type "${_type} | 0x140")
     endif()
-    msi_query("UPDATE CustomAction SET Type = ${_type}, Source = 'QuillbrookCli' WHERE Action = '${_action}'")
-    math(EXPR _binary_actions "${_binary_actions} + 1")
+    msi_query("UPDATE CustomAction SET Type = ${_type}, Source = '${_source}' WHERE Action = '${_action}'")
 endforeach()
-if(_binary_actions EQUAL 0)
-    message(FATAL_ERROR "${MSI}: no custom action on quillbrook_cli.exe")
+if(_binding_actions EQUAL 0)
+    message(FATAL_ERROR "${MSI}: no custom action of quillbrook-actions.dll")
 endif()
 
 # The program files' version resources are in US English (1033).

@@ -14,7 +14,9 @@
 # between the views as Windows does (tests/installer/shared_class_keys.py).
 # The variants are built at test time from the configured .wxs and the
 # staged files, the way the build makes the package; a bind that fails part
-# way is made by quillbrook-cli-failing-write (QUILLBROOK_FAILING_WRITE_CLI).
+# way is made by quillbrook-cli-failing-write (QUILLBROOK_FAILING_WRITE_CLI),
+# a removal whose unbind fails by the custom actions built the same way
+# (QUILLBROOK_FAILING_WRITE_ACTIONS).
 # usage: lifecycle_test.sh BUILD_DIR MSI WXS PACKAGE_SCRIPT PACKAGE_COMMAND...
 set -euo pipefail
 build=$1
@@ -41,6 +43,7 @@ cli="$installed/quillbrook-cli.exe"
 # status from the build: the installed program may be gone.
 status_cli="$build/quillbrook-cli.exe"
 failing_write_cli=${QUILLBROOK_FAILING_WRITE_CLI:-$build/tests/quillbrook-cli-failing-write.exe}
+failing_write_actions=${QUILLBROOK_FAILING_WRITE_ACTIONS:-$build/tests/quillbrook-actions-failing-write.dll}
 step() { echo "-- $*"; }
 
 snapshot() { # name
@@ -69,6 +72,10 @@ msiexec() { # expected-status args...
 entries() {
     wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null | tr -d '\r' |
         grep -c '^ *DisplayName *REG_SZ *Quillbrook$' || true
+}
+# Whether the installer log LOG has the line that a custom action wrote.
+expect_logged() { # log line
+    tr -d '\0\r' <"$1" | grep -F -- "$2" >/dev/null || fail "the installer log $(basename "$1") has no line \"$2\""
 }
 # Whether .flac is bound to quillbrook's registered classes, in both views.
 expect_bound() { # what
@@ -156,6 +163,7 @@ msiinfo export "$msi" Registry | tail -n +4 | tr -d '\r' |
 failing="$work/failing.msi"
 cat >"$work/failing-edit" <<'EDIT'
 text.replace("<?include binding.wxi ?>", """<?include binding.wxi ?>
+    <Binary Id="QuillbrookCli" SourceFile="quillbrook-cli.exe" />
     <CustomAction Id="FailInstallForTest" FileKey="quillbrook_cli.exe" ExeCommand="no-such-command"
                   Execute="deferred" Impersonate="no" Return="check" />
     <CustomAction Id="FailRemovalForTest" FileKey="quillbrook_cli.exe" ExeCommand="no-such-command"
@@ -167,11 +175,12 @@ text.replace("<?include binding.wxi ?>", """<?include binding.wxi ?>
 EDIT
 package "$failing" "$version" "$stage" "$(cat "$work/failing-edit")"
 msiinfo export "$failing" InstallExecuteSequence | grep FailRemovalForTest >/dev/null || fail "the failing variant has no failing action"
-# A variant whose unbind fails (its command line refused).
-package "$work/broken-unbind.msi" "$version" "$stage" 'text.replace("<?include binding.wxi ?>",
-    open("'"$(dirname "$package_script")"'/binding.wxi").read().split("<Include>")[1].split("</Include>")[0]
-    .replace("Id=\"UnbindFlac\" FileKey=\"quillbrook_cli.exe\" ExeCommand=\"unbind\"",
-             "Id=\"UnbindFlac\" FileKey=\"quillbrook_cli.exe\" ExeCommand=\"unbind --no-such-option\""))'
+# A variant whose custom actions' write of one value fails when
+# QUILLBROOK_FAILING_WRITE names it.
+mkdir -p "$work/failing-write"
+cp -r "$stage/." "$work/failing-write/"
+cp "$failing_write_actions" "$work/failing-write/quillbrook-actions.dll"
+package "$work/broken-unbind.msi" "$version" "$work/failing-write" 'text'
 # A rebuild of the same version (a new product code), and the next build,
 # whose module differs by a byte at its end.
 package "$work/rebuilt.msi" "$version" "$stage" 'text'
@@ -211,7 +220,10 @@ snapshot after-variant
 compare seeded after-variant "the variant's removal"
 
 step "a repair keeps another program's value, which the removal puts back"
-msiexec ok /i "Z:$msi"
+msiexec ok /i "Z:$msi" /l*v "Z:$work/install.log"
+# What the binding's custom actions did, in the installer log.
+expect_logged "$work/install.log" 'BindFlac: .flac bound to quillbrook for all users'
+expect_logged "$work/install.log" 'BindFlacX86: .flac bound to quillbrook for all users (32-bit programs)'
 foreign='{77777777-7777-7777-7777-777777777777}'
 wine reg add "$thumbnail_slot" /ve /d "$foreign" /f >/dev/null
 msiexec ok /i "Z:$msi" REINSTALL=ALL REINSTALLMODE=omus
@@ -331,9 +343,11 @@ wine reg delete "$classes\\SystemFileAssociations\\.flac" /v InfoTip /f >/dev/nu
 snapshot after-damaged-record
 compare seeded after-damaged-record "the removal with a damaged record"
 
-step "an unbind that fails fails the removal, which leaves everything in place"
+step "an unbind that fails fails the removal, which leaves everything in place, and the log says why"
 msiexec ok /i "Z:$work/broken-unbind.msi"
-msiexec fails /x "Z:$work/broken-unbind.msi"
+# (The seeded Details-pane list is the value that unbind puts back.)
+QUILLBROOK_FAILING_WRITE=FullDetails msiexec fails /x "Z:$work/broken-unbind.msi" /l*v "Z:$work/broken-unbind.log"
+expect_logged "$work/broken-unbind.log" 'UnbindFlac: failed: cannot put the saved binding of .flac back (0x80070005: '
 # (Wine unregisters the product before the deferred steps run and does not
 # register it again on rollback; Windows does. The files and classes are
 # removed after the unbind, so they are all still there.)

@@ -68,13 +68,15 @@ symbols() {
     grep -qx " *GUID: $guid" <<<"$summary" || fail "GUID $guid of $name is not the PDB's: $(grep GUID <<<"$summary")"
     grep -qx " *Age: $age" <<<"$summary" || fail "age $age of $name is not the PDB's"
     # A function of the project's sources resolves to its file and line:
-    # DllGetClassObject (exported) or the program's wmain (found by name in
-    # the PDB's public symbols, as section:offset).
+    # an exported one (DllGetClassObject, or the custom actions' BindFlac) or
+    # the program's wmain (found by name in the PDB's public symbols, as
+    # section:offset).
     local base_address rva where function expected
     base_address=$(llvm-readobj-16 --file-headers "$file" | sed -n 's/^ *ImageBase: //p')
     if [[ $name == *.dll ]]; then
         function=DllGetClassObject
-        rva=$(llvm-readobj-16 --coff-exports "$file" | grep -A1 'Name: DllGetClassObject$' | sed -n 's/^ *RVA: //p')
+        [ "$name" != quillbrook-actions.dll ] || function=BindFlac
+        rva=$(llvm-readobj-16 --coff-exports "$file" | grep -A1 "Name: $function\$" | sed -n 's/^ *RVA: //p')
     else
         function=wmain
         local address section offset

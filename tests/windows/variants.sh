@@ -53,6 +53,7 @@ anchor = "<?include binding.wxi ?>"
 if anchor not in text:
     sys.exit("variants: the .wxs has no " + anchor)
 open(sys.argv[2], "w").write(text.replace(anchor, anchor + """
+    <Binary Id="QuillbrookCli" SourceFile="quillbrook-cli.exe" />
     <CustomAction Id="FailInstallForTest" FileKey="quillbrook_cli.exe" ExeCommand="no-such-command"
                   Execute="deferred" Impersonate="no" Return="check" />
     <InstallExecuteSequence>

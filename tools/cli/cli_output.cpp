@@ -8,6 +8,8 @@ namespace {
 
 OutputKind StdoutKind = OutputKind::Utf8Bytes;
 OutputKind StderrKind = OutputKind::Utf8Bytes;
+OutputSink Sink = nullptr;
+std::string ProgramName = "quillbrook-cli";
 
 // The imaging component's facility (FACILITY_WINCODEC_ERR), and the codes
 // of it that a picture can give.
@@ -71,13 +73,27 @@ void ChooseCliOutput(HANDLE stdoutHandle, HANDLE stderrHandle)
     StderrKind = ChooseOutput(stderrHandle);
 }
 
+void SendCliOutputTo(OutputSink sink, const char* name)
+{
+    Sink = sink;
+    ProgramName = name;
+}
+
 void Out(const std::string& text)
 {
+    if (Sink != nullptr) {
+        Sink(text);
+        return;
+    }
     WriteText(stdout, StdoutKind, text);
 }
 
 void Err(const std::string& text)
 {
+    if (Sink != nullptr) {
+        Sink(text);
+        return;
+    }
     WriteText(stderr, StderrKind, text);
     std::fflush(stderr);
 }
@@ -112,7 +128,7 @@ std::string ErrorText(HRESULT hr)
 
 HRESULT Fail(const std::wstring& subject, const std::string& what, HRESULT hr)
 {
-    Err("quillbrook-cli: " + (subject.empty() ? "" : Utf8(subject) + ": ") + what + " (" + Hex(hr) + ": " +
+    Err(ProgramName + ": " + (subject.empty() ? "" : Utf8(subject) + ": ") + what + " (" + Hex(hr) + ": " +
         ErrorText(hr) + ")\n");
     return hr;
 }

@@ -12,6 +12,12 @@ void ChooseCliOutput(HANDLE stdoutHandle, HANDLE stderrHandle);
 void Out(const std::string& text);
 void Err(const std::string& text);
 
+// Where Out and Err send their text instead (the binding's custom actions
+// send it to the installer log), and the word that begins Fail's lines;
+// nullptr and "quillbrook-cli" for the console.
+using OutputSink = void (*)(const std::string& text);
+void SendCliOutputTo(OutputSink sink, const char* name);
+
 // "0x8007000E".
 std::string Hex(HRESULT hr);
 // The system's text for `hr`, or this program's own for the codes of the

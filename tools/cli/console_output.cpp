@@ -11,15 +11,21 @@ OutputKind ChooseOutput(HANDLE handle)
                : OutputKind::Utf8Bytes;
 }
 
+std::wstring Utf16(const std::string& text)
+{
+    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+    return wide;
+}
+
 void WriteText(FILE* stream, OutputKind kind, const std::string& text)
 {
     if (kind == OutputKind::Utf8Bytes) {
         std::fwrite(text.data(), 1, text.size(), stream);
         return;
     }
-    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+    const std::wstring wide = Utf16(text);
     // What went through the C library before goes out first.
     std::fflush(stream);
     const HANDLE handle = GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);

@@ -1,0 +1,60 @@
+// The custom actions that bind .flac to quillbrook's classes and put the
+// machine's own binding back, run by the packages from their Binary table
+// (installer/binding.wxi). Each runs the console program's command of the
+// same name in the same process, so that what it did, and why it failed,
+// goes to the installer log line by line rather than being lost with an
+// exe's output.
+#include "installer/actions/installer_log.h"
+#include "tools/cli/binding_commands.h"
+#include "tools/cli/cli_output.h"
+#include "tools/cli/registry_value.h"
+
+#include <msiquery.h>
+
+#include <exception>
+
+namespace {
+
+// The log of the action being run: one at a time in a process.
+InstallerLog* CurrentLog = nullptr;
+
+void ToCurrentLog(const std::string& text)
+{
+    if (CurrentLog != nullptr) {
+        CurrentLog->Write(text);
+    }
+}
+
+UINT RunAction(MSIHANDLE install, const char* action, BindingCommand command, bool x86)
+{
+    InstallerLog log(install, action);
+    CurrentLog = &log;
+    SendCliOutputTo(ToCurrentLog, "failed");
+    UseRegistryView(x86 ? RegistryView::X86 : RegistryView::Native);
+    int code = 1;
+    try {
+        code = RunBindingCommand(command, false, x86);
+    } catch (const std::exception& error) {
+        log.Write(std::string("failed: ") + error.what() + "\n");
+    } catch (...) {
+        log.Write("failed: unexpected exception\n");
+    }
+    SendCliOutputTo(nullptr, "quillbrook-cli");
+    CurrentLog = nullptr;
+    return code == 0 ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
+}
+
+} // namespace
+
+#define QUILLBROOK_ACTION(name, command, x86)                                                                          \
+    extern "C" __declspec(dllexport) UINT __stdcall name(MSIHANDLE install)                                            \
+    {                                                                                                                  \
+        return RunAction(install, #name, command, x86);                                                                \
+    }
+
+QUILLBROOK_ACTION(BindFlac, BindingCommand::Bind, false)
+QUILLBROOK_ACTION(UnbindFlac, BindingCommand::Unbind, false)
+QUILLBROOK_ACTION(SettleFlac, BindingCommand::Settle, false)
+QUILLBROOK_ACTION(BindFlacX86, BindingCommand::Bind, true)
+QUILLBROOK_ACTION(UnbindFlacX86, BindingCommand::Unbind, true)
+QUILLBROOK_ACTION(SettleFlacX86, BindingCommand::Settle, true)

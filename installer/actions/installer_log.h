@@ -1,0 +1,28 @@
+// The text of a custom action, line by line, into the installer log.
+#pragma once
+
+#include "platform/platform.h"
+
+#include <msi.h>
+
+#include <string>
+
+class InstallerLog {
+public:
+    // Each line goes to the log of `install`, after "ACTION: ".
+    InstallerLog(MSIHANDLE install, const char* action);
+    // Whatever is left without a closing newline.
+    ~InstallerLog();
+    InstallerLog(const InstallerLog&) = delete;
+    InstallerLog& operator=(const InstallerLog&) = delete;
+
+    // Text in UTF-8, in pieces of any length.
+    void Write(const std::string& text);
+
+private:
+    void WriteLine(const std::string& line);
+
+    MSIHANDLE m_install;
+    std::string m_action;
+    std::string m_pending;
+};
