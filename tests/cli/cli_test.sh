@@ -197,7 +197,7 @@ register)
     # Per user, a module given by path.
     cp "$build/quillbrook.dll" "$work/moved.dll"
     expect_in "for the current user" "$(host --dll "$work/moved.dll" register --user)"
-    expect_in "moved.dll" "$(wine reg query "$user" /ve)"
+    expect_in "moved.dll" "$(wine reg query "$user" /ve 2>&1)"
     if wine reg query "$machine" >/dev/null 2>&1; then fail "a per-user registration wrote to HKLM"; fi
     # (Wine's COM looks in the machine's classes only: no lookup by CLSID here.)
     host --dll "$work/moved.dll" unregister --user >/dev/null
