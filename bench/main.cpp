@@ -13,7 +13,6 @@
 #include "tests/support/com_helpers.h"
 #include "tests/thumbnail/recording_photo_provider.h"
 
-#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -48,14 +47,6 @@ bool Check(HRESULT hr, const char* what, const CorpusFile& file)
     return false;
 }
 
-PROCESS_MEMORY_COUNTERS_EX MemoryCounters()
-{
-    PROCESS_MEMORY_COUNTERS_EX counters{};
-    counters.cb = sizeof counters;
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);
-    return counters;
-}
-
 // Peak private bytes over one read of the file with the largest picture,
 // above what the process held before it.
 bool MeasureMemory(IClassFactory* handlerClass, const std::vector<CorpusFile>& files)
@@ -66,32 +57,10 @@ bool MeasureMemory(IClassFactory* handlerClass, const std::vector<CorpusFile>& f
             largest = &file;
         }
     }
-    const PROCESS_MEMORY_COUNTERS_EX before = MemoryCounters();
-    ReadTimes times;
-    if (!Check(MeasureRead(handlerClass, *largest, times), "memory read", *largest)) {
-        return false;
-    }
-    const PROCESS_MEMORY_COUNTERS_EX after = MemoryCounters();
-    // Wine keeps no private-bytes figures (PrivateUsage stays 0 and
-    // PeakPagefileUsage follows PagefileUsage); its peak working set is the
-    // kernel's high-water mark of resident memory, which a read that
-    // allocates the picture raises. Either way the figure is the peak during
-    // the read above what the process held before it.
-    const bool privateKnown = before.PrivateUsage != 0;
-    const double held = static_cast<double>(privateKnown ? before.PrivateUsage : before.WorkingSetSize);
-    const double peak = static_cast<double>(privateKnown ? after.PeakPagefileUsage : after.PeakWorkingSetSize);
-    const double peakBefore = static_cast<double>(privateKnown ? before.PeakPagefileUsage : before.PeakWorkingSetSize);
-    Report("memory_method", privateKnown ? "private" : "working_set");
     Report("memory_picture_bytes", static_cast<double>(largest->extent.pictureBytes));
-    Report("memory_held_before", held);
-    Report("memory_peak_before", peakBefore);
-    Report("memory_peak_after", peak);
-    // Only a read that set a new peak is measured by it.
-    Report("memory_peak_delta", peak > peakBefore ? peak - held : 0);
-    if (peak <= peakBefore) {
-        Progress("the memory read set no new peak: no memory figure");
-    }
-    return true;
+    ReadTimes times;
+    return Check(ReportPeakMemory("memory", [&]() { return MeasureRead(handlerClass, *largest, times); }),
+                 "memory read", *largest);
 }
 
 // Peak memory of one thumbnail-provider Initialize of the file with the

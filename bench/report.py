@@ -151,28 +151,28 @@ def memory_rows(b):
     thumbnail Initialize of it, and of the corpus read through one class
     object."""
     targets, figures, ratios = [], [], {}
-    picture = b["memory_picture_bytes"]
-    peak = b["memory_peak_delta"]
-    limit = 1.1 * picture + MIB
-    why = (f"the read's peak is {peak / 1e6:.2f} MB above what the process held, over the limit of "
-           f"{limit / 1e6:.1f} MB" if peak > 0 else "the memory read set no new peak: no figure")
-    targets.append((f"peak memory reading the {picture / 1e6:.0f} MB-cover file, buffers included",
-                    f"{peak / 1e6:.2f} MB", f"≤ 1.1 × picture + 1 MiB = {limit / 1e6:.1f} MB", 0 < peak <= limit, why))
-    figures.append(f"| peak memory reading the {picture / 1e6:.0f} MB-cover file (MB) | {peak / 1e6:.2f} | | picture "
-                   f"{picture / 1e6:.2f} | {peak / picture if picture else 0:.2f} |")
-    ratios["peak_mem_vs_picture"] = peak / picture if picture else 0.0
+    def peak_rows(prefix, factor, subject, detail, who, none):
+        """One large-picture operation's peak: its target, figure row and ratio."""
+        picture = b[prefix + "_picture_bytes"]
+        peak = b[prefix + "_peak_delta"]
+        limit = factor * picture + MIB
+        why = (f"{who} is {peak / 1e6:.2f} MB above what the process held, over the limit of "
+               f"{limit / 1e6:.1f} MB" if peak > 0 else none)
+        targets.append((subject(picture) + detail, f"{peak / 1e6:.2f} MB",
+                        f"≤ {factor} × picture + 1 MiB = {limit / 1e6:.1f} MB", 0 < peak <= limit, why))
+        figures.append(f"| {subject(picture)} (MB) | {peak / 1e6:.2f} | | picture "
+                       f"{picture / 1e6:.2f} | {peak / picture if picture else 0:.2f} |")
+        return peak / picture if picture else 0.0
+
+    ratios["peak_mem_vs_picture"] = peak_rows(
+        "memory", 1.1, lambda p: f"peak memory reading the {p / 1e6:.0f} MB-cover file", ", buffers included",
+        "the read's peak", "the memory read set no new peak: no figure")
     if "thumbnail_memory_peak_delta" in b:
-        picture = b["thumbnail_memory_picture_bytes"]
-        peak = b["thumbnail_memory_peak_delta"]
-        limit = 2.1 * picture + MIB
-        why = (f"the thumbnail provider's peak is {peak / 1e6:.2f} MB above what the process held, over the limit "
-               f"of {limit / 1e6:.1f} MB" if peak > 0 else "the thumbnail Initialize set no new peak: no figure")
-        targets.append((f"peak memory of thumbnail provider Initialize on the {picture / 1e6:.0f} MB-cover file "
-                        "(the chain and the memory stream's copy)", f"{peak / 1e6:.2f} MB",
-                        f"≤ 2.1 × picture + 1 MiB = {limit / 1e6:.1f} MB", 0 < peak <= limit, why))
-        figures.append(f"| peak memory of thumbnail provider Initialize on the {picture / 1e6:.0f} MB-cover file (MB) "
-                       f"| {peak / 1e6:.2f} | | picture {picture / 1e6:.2f} | {peak / picture if picture else 0:.2f} |")
-        ratios["thumbnail_peak_mem_vs_picture"] = peak / picture if picture else 0.0
+        ratios["thumbnail_peak_mem_vs_picture"] = peak_rows(
+            "thumbnail_memory", 2.1,
+            lambda p: f"peak memory of thumbnail provider Initialize on the {p / 1e6:.0f} MB-cover file",
+            " (the chain and the memory stream's copy)",
+            "the thumbnail provider's peak", "the thumbnail Initialize set no new peak: no figure")
     if "corpus_memory_growth" in b:
         growth = b["corpus_memory_growth"]
         highest = b["corpus_memory_growth_max"]
