@@ -4,10 +4,9 @@
 // same name in the same process, so that what it did, and why it failed,
 // goes to the installer log line by line rather than being lost with an
 // exe's output.
+#include "binding/binding_commands.h"
+#include "binding/registry_value.h"
 #include "installer/actions/installer_log.h"
-#include "tools/cli/binding_commands.h"
-#include "tools/cli/cli_output.h"
-#include "tools/cli/registry_value.h"
 
 #include <msiquery.h>
 
@@ -15,32 +14,18 @@
 
 namespace {
 
-// The log of the action being run: one at a time in a process.
-InstallerLog* CurrentLog = nullptr;
-
-void ToCurrentLog(const std::string& text)
-{
-    if (CurrentLog != nullptr) {
-        CurrentLog->Write(text);
-    }
-}
-
 UINT RunAction(MSIHANDLE install, const char* action, BindingCommand command, bool x86)
 {
     InstallerLog log(install, action);
-    CurrentLog = &log;
-    SendCliOutputTo(ToCurrentLog, "failed");
     UseRegistryView(x86 ? RegistryView::X86 : RegistryView::Native);
     int code = 1;
     try {
-        code = RunBindingCommand(command, false, x86);
+        code = RunBindingCommand(command, false, x86, log);
     } catch (const std::exception& error) {
         log.Write(std::string("failed: ") + error.what() + "\n");
     } catch (...) {
         log.Write("failed: unexpected exception\n");
     }
-    SendCliOutputTo(nullptr, "quillbrook-cli");
-    CurrentLog = nullptr;
     return code == 0 ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
 }
 

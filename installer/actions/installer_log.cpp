@@ -1,6 +1,7 @@
 #include "installer/actions/installer_log.h"
 
-#include "tools/cli/console_output.h"
+#include "binding/error_text.h"
+#include "binding/utf8_text.h"
 
 #include <msiquery.h>
 
@@ -21,6 +22,17 @@ void InstallerLog::Write(const std::string& text)
         WriteLine(m_pending.substr(0, end));
         m_pending.erase(0, end + 1);
     }
+}
+
+void InstallerLog::Out(const std::string& text)
+{
+    Write(text);
+}
+
+void InstallerLog::Fail(const std::string& what, HRESULT hr)
+{
+    const std::string text = SystemText(hr);
+    Write("failed: " + what + " (" + Hex(hr) + ": " + (text.empty() ? "unknown error" : text) + ")\n");
 }
 
 void InstallerLog::WriteLine(const std::string& line)

@@ -1,13 +1,14 @@
 // The text of a custom action, line by line, into the installer log.
 #pragma once
 
+#include "binding/binding_report.h"
 #include "platform/platform.h"
 
 #include <msi.h>
 
 #include <string>
 
-class InstallerLog {
+class InstallerLog final : public BindingReport {
 public:
     // Each line goes to the log of `install`, after "ACTION: ".
     InstallerLog(MSIHANDLE install, const char* action);
@@ -18,6 +19,11 @@ public:
 
     // Text in UTF-8, in pieces of any length.
     void Write(const std::string& text);
+
+    // A binding command's report: its text, and its failures as
+    // "failed: WHAT (CODE: TEXT)".
+    void Out(const std::string& text) override;
+    void Fail(const std::string& what, HRESULT hr) override;
 
 private:
     void WriteLine(const std::string& line);

@@ -2,10 +2,10 @@
 // value named by the environment variable QUILLBROOK_FAILING_WRITE (say
 // "InfoTip") cannot be written in HKLM, as when another program holds the
 // key locked down. The lifecycle test runs quillbrook-cli-failing-write,
-// built with this in place of tools/cli/registry_value.cpp, to make a bind
+// built with this in place of binding/registry_value.cpp, to make a bind
 // fail part way. Without the variable it is the console program itself.
 #define WriteRegistryValue WriteRegistryValueForReal
-#include "tools/cli/registry_value.cpp"
+#include "binding/registry_value.cpp"
 #undef WriteRegistryValue
 
 #include <cstdlib>

@@ -8,8 +8,6 @@ namespace {
 
 OutputKind StdoutKind = OutputKind::Utf8Bytes;
 OutputKind StderrKind = OutputKind::Utf8Bytes;
-OutputSink Sink = nullptr;
-std::string ProgramName = "quillbrook-cli";
 
 // The imaging component's facility (FACILITY_WINCODEC_ERR), and the codes
 // of it that a picture can give.
@@ -50,21 +48,6 @@ constexpr ImagingError ImagingErrors[] = {
     {WINCODEC_ERR_WIN32ERROR, "system error in the imaging component"},
 };
 
-std::string SystemText(HRESULT hr)
-{
-    wchar_t* text = nullptr;
-    const DWORD length =
-        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                       nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::wstring message = length != 0 && text != nullptr ? std::wstring(text, length) : L"";
-    LocalFree(text);
-    while (!message.empty() &&
-           (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' ' || message.back() == L'.')) {
-        message.pop_back();
-    }
-    return message.empty() ? "" : Utf8(message);
-}
-
 } // namespace
 
 void ChooseCliOutput(HANDLE stdoutHandle, HANDLE stderrHandle)
@@ -73,36 +56,15 @@ void ChooseCliOutput(HANDLE stdoutHandle, HANDLE stderrHandle)
     StderrKind = ChooseOutput(stderrHandle);
 }
 
-void SendCliOutputTo(OutputSink sink, const char* name)
-{
-    Sink = sink;
-    ProgramName = name;
-}
-
 void Out(const std::string& text)
 {
-    if (Sink != nullptr) {
-        Sink(text);
-        return;
-    }
     WriteText(stdout, StdoutKind, text);
 }
 
 void Err(const std::string& text)
 {
-    if (Sink != nullptr) {
-        Sink(text);
-        return;
-    }
     WriteText(stderr, StderrKind, text);
     std::fflush(stderr);
-}
-
-std::string Hex(HRESULT hr)
-{
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "0x%08lX", static_cast<unsigned long>(hr));
-    return buffer;
 }
 
 bool IsImagingError(HRESULT hr)
@@ -128,9 +90,19 @@ std::string ErrorText(HRESULT hr)
 
 HRESULT Fail(const std::wstring& subject, const std::string& what, HRESULT hr)
 {
-    Err(ProgramName + ": " + (subject.empty() ? "" : Utf8(subject) + ": ") + what + " (" + Hex(hr) + ": " +
+    Err(std::string("quillbrook-cli: ") + (subject.empty() ? "" : Utf8(subject) + ": ") + what + " (" + Hex(hr) + ": " +
         ErrorText(hr) + ")\n");
     return hr;
+}
+
+void ConsoleReport::Out(const std::string& text)
+{
+    ::Out(text);
+}
+
+void ConsoleReport::Fail(const std::string& what, HRESULT hr)
+{
+    ::Fail(L"", what, hr);
 }
 
 std::string OpenFailure(const std::wstring& file, HRESULT hr, bool forWriting)

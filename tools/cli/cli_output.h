@@ -2,6 +2,8 @@
 // failure on stderr, with the code and the text the system has for it.
 #pragma once
 
+#include "binding/binding_report.h"
+#include "binding/error_text.h"
 #include "tools/cli/console_output.h"
 
 #include <string>
@@ -12,14 +14,6 @@ void ChooseCliOutput(HANDLE stdoutHandle, HANDLE stderrHandle);
 void Out(const std::string& text);
 void Err(const std::string& text);
 
-// Where Out and Err send their text instead (the binding's custom actions
-// send it to the installer log), and the word that begins Fail's lines;
-// nullptr and "quillbrook-cli" for the console.
-using OutputSink = void (*)(const std::string& text);
-void SendCliOutputTo(OutputSink sink, const char* name);
-
-// "0x8007000E".
-std::string Hex(HRESULT hr);
 // The system's text for `hr`, or this program's own for the codes of the
 // imaging component, whose texts Windows does not keep in its message table.
 std::string ErrorText(HRESULT hr);
@@ -28,6 +22,13 @@ bool IsImagingError(HRESULT hr);
 
 // One line: "quillbrook-cli: SUBJECT: WHAT (CODE: TEXT)"; returns `hr`.
 HRESULT Fail(const std::wstring& subject, const std::string& what, HRESULT hr);
+
+// The binding commands' report: Out and Fail.
+class ConsoleReport final : public BindingReport {
+public:
+    void Out(const std::string& text) override;
+    void Fail(const std::string& what, HRESULT hr) override;
+};
 
 // Why opening `file` failed, in words.
 std::string OpenFailure(const std::wstring& file, HRESULT hr, bool forWriting);

@@ -1,5 +1,7 @@
 #include "tools/cli/console_output.h"
 
+#include "binding/utf8_text.h"
+
 #include <cstdio>
 
 OutputKind ChooseOutput(HANDLE handle)
@@ -9,14 +11,6 @@ OutputKind ChooseOutput(HANDLE handle)
                    GetConsoleMode(handle, &mode)
                ? OutputKind::Console
                : OutputKind::Utf8Bytes;
-}
-
-std::wstring Utf16(const std::string& text)
-{
-    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-    return wide;
 }
 
 void WriteText(FILE* stream, OutputKind kind, const std::string& text)

@@ -19,8 +19,5 @@ enum class OutputKind {
 // character device without one.
 OutputKind ChooseOutput(HANDLE handle);
 
-// UTF-8 `text` as UTF-16.
-std::wstring Utf16(const std::string& text);
-
 // Writes UTF-8 `text` to `stream` (stdout or stderr) as `kind` says.
 void WriteText(FILE* stream, OutputKind kind, const std::string& text);

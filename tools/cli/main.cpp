@@ -3,11 +3,11 @@
 // and registers and binds them. This file parses the command line and hands
 // each command to its family's file.
 #include "quillbrook_version.h"
-#include "tools/cli/binding_commands.h"
+#include "binding/binding_commands.h"
+#include "binding/registry_value.h"
 #include "tools/cli/class_source.h"
 #include "tools/cli/cli_output.h"
 #include "tools/cli/registration_commands.h"
-#include "tools/cli/registry_value.h"
 #include "tools/cli/tag_commands.h"
 #include "tools/cli/thumbnail_command.h"
 #include "tools/cli/value_text.h"
@@ -140,7 +140,8 @@ int Run(std::vector<std::wstring> args)
                                      : command == L"unbind" ? BindingCommand::Unbind
                                      : command == L"settle" ? BindingCommand::Settle
                                                             : BindingCommand::Status;
-        return RunBindingCommand(which, perUser, x86);
+        ConsoleReport report;
+        return RunBindingCommand(which, perUser, x86, report);
     }
     ClassSource classes;
     const HRESULT loaded = classes.Load(dllPath);

@@ -1,8 +1,8 @@
 #include "tools/cli/tag_commands.h"
 
+#include "propkeys/property_names.h"
 #include "resources/identifiers.h"
 #include "tools/cli/cli_output.h"
-#include "tools/cli/property_names.h"
 #include "tools/cli/value_text.h"
 #include "tools/safe_save/safe_save_stream.h"
 

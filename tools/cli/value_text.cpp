@@ -24,18 +24,6 @@ std::wstring TwoDigits(ULONGLONG n)
 
 } // namespace
 
-std::string Utf8(const std::wstring& text)
-{
-    if (text.empty()) {
-        return {};
-    }
-    const int n =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string result(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), n, nullptr, nullptr);
-    return result;
-}
-
 std::wstring DisplayText(const PROPVARIANT& value, ValueKind kind)
 {
     switch (value.vt) {

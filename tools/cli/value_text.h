@@ -1,7 +1,8 @@
 // Property values as people read and type them.
 #pragma once
 
-#include "tools/cli/property_names.h"
+#include "binding/utf8_text.h"
+#include "propkeys/property_names.h"
 
 #include <string>
 #include <vector>
@@ -17,5 +18,3 @@ std::string JsonString(const std::wstring& text);
 // Builds the value to store from what was typed: lists split at ";", numbers
 // must be plain decimal digits. False when the text does not fit the kind.
 bool ParseTypedValue(const std::wstring& text, ValueKind kind, PROPVARIANT* value);
-
-std::string Utf8(const std::wstring& text);

@@ -1,4 +1,4 @@
-#include "tools/cli/property_names.h"
+#include "propkeys/property_names.h"
 
 #include <array>
 #include <cwchar>

@@ -1,6 +1,6 @@
-#include "tools/cli/class_registration.h"
+#include "binding/class_registration.h"
 
-#include "tools/cli/registry_value.h"
+#include "binding/registry_value.h"
 
 #include <cwctype>
 

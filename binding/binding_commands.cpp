@@ -1,11 +1,10 @@
-#include "tools/cli/binding_commands.h"
+#include "binding/binding_commands.h"
 
+#include "binding/class_registration.h"
+#include "binding/flac_binding.h"
+#include "binding/registry_value.h"
+#include "binding/utf8_text.h"
 #include "resources/identifiers.h"
-#include "tools/cli/class_registration.h"
-#include "tools/cli/cli_output.h"
-#include "tools/cli/flac_binding.h"
-#include "tools/cli/registry_value.h"
-#include "tools/cli/value_text.h"
 
 #include <string>
 #include <vector>
@@ -50,52 +49,52 @@ std::string Where(bool perUser, bool x86)
     return std::string(perUser ? " for the current user" : " for all users") + (x86 ? " (32-bit programs)" : "");
 }
 
-int Bind(BindingScope scope, bool perUser, bool x86)
+int Bind(BindingScope scope, bool perUser, bool x86, BindingReport& report)
 {
     // Bound to classes that do not load, .flac would have no properties or
     // thumbnails at all.
     const std::string problem = RegistrationProblem(perUser, x86);
     if (!problem.empty()) {
-        Fail(L"", problem + ": .flac left as it is (register the module first)", REGDB_E_CLASSNOTREG);
+        report.Fail(problem + ": .flac left as it is (register the module first)", REGDB_E_CLASSNOTREG);
         return 1;
     }
     const HRESULT hr = BindFlac(scope);
     if (FAILED(hr)) {
-        Fail(L"", "cannot bind .flac; what this bind changed is undone", hr);
+        report.Fail("cannot bind .flac; what this bind changed is undone", hr);
         return 1;
     }
-    Out(".flac bound to quillbrook" + Where(perUser, x86) + "\n");
+    report.Out(".flac bound to quillbrook" + Where(perUser, x86) + "\n");
     if (perUser) {
-        Out("(no property handler: Windows reads property handlers per machine only; \"quillbrook-cli bind\" as "
-            "an administrator binds it)\n");
+        report.Out("(no property handler: Windows reads property handlers per machine only; \"quillbrook-cli bind\" as "
+                   "an administrator binds it)\n");
     }
     return 0;
 }
 
-int Unbind(BindingScope scope, bool perUser, bool x86)
+int Unbind(BindingScope scope, bool perUser, bool x86, BindingReport& report)
 {
     std::vector<std::string> notes;
     const HRESULT hr = UnbindFlac(scope, &notes);
     for (const std::string& note : notes) {
-        Out("note: " + note + "\n");
+        report.Out("note: " + note + "\n");
     }
     if (FAILED(hr)) {
-        Fail(L"", "cannot put the saved binding of .flac back", hr);
+        report.Fail("cannot put the saved binding of .flac back", hr);
         return 1;
     }
-    Out(".flac binding put back" + Where(perUser, x86) + "\n");
+    report.Out(".flac binding put back" + Where(perUser, x86) + "\n");
     return 0;
 }
 
-int Settle(BindingScope scope, bool x86)
+int Settle(BindingScope scope, bool x86, BindingReport& report)
 {
     const std::string problem = RegistrationProblem(false, x86);
     if (problem.empty()) {
-        Out("quillbrook's classes are registered and load: binding .flac\n");
-        return Bind(scope, false, x86);
+        report.Out("quillbrook's classes are registered and load: binding .flac\n");
+        return Bind(scope, false, x86, report);
     }
-    Out(problem + ": putting the saved binding of .flac back\n");
-    return Unbind(scope, false, x86);
+    report.Out(problem + ": putting the saved binding of .flac back\n");
+    return Unbind(scope, false, x86, report);
 }
 
 std::wstring ValueText(HKEY root, const std::wstring& key, const std::wstring& name, bool* present)
@@ -145,7 +144,7 @@ private:
     std::vector<std::string> m_fixes;
 };
 
-void ReportClasses(bool perUser, bool x86, Findings& findings)
+void ReportClasses(bool perUser, bool x86, Findings& findings, BindingReport& report)
 {
     for (const CLSID* clsid : {&CLSID_PropertyHandler, &CLSID_ThumbnailProvider}) {
         const ClassRegistration registration = FindClassRegistration(*clsid, perUser);
@@ -167,7 +166,7 @@ void ReportClasses(bool perUser, bool x86, Findings& findings)
                                           : "install the package built for " + Utf8(MachineName(ExpectedMachine())));
             }
         }
-        Out(line + "\n");
+        report.Out(line + "\n");
     }
     if (perUser || x86) {
         return;
@@ -178,14 +177,14 @@ void ReportClasses(bool perUser, bool x86, Findings& findings)
         const ClassRegistration user = FindUserClassRegistration(*clsid);
         const ClassRegistration machine = FindClassRegistration(*clsid, false);
         if (user.registered && _wcsicmp(user.module.c_str(), machine.module.c_str()) != 0) {
-            Out("  for the current user: quillbrook's " + ClassWhat(clsid) + " class is registered at " +
-                Utf8(user.module) + ", which takes precedence over the machine's\n");
+            report.Out("  for the current user: quillbrook's " + ClassWhat(clsid) + " class is registered at " +
+                       Utf8(user.module) + ", which takes precedence over the machine's\n");
             findings.Problem(UserUnregisterFix);
         }
     }
 }
 
-void ReportSlots(BindingScope scope, bool perUser, Findings& findings)
+void ReportSlots(BindingScope scope, bool perUser, Findings& findings, BindingReport& report)
 {
     for (const HandlerSlot& slot : HandlerSlots(scope)) {
         bool present = false;
@@ -202,24 +201,24 @@ void ReportSlots(BindingScope scope, bool perUser, Findings& findings)
         if (perUser) {
             line += userPresent ? " (the user's own binding)" : " (the machine's binding)";
         }
-        Out(line + "\n");
+        report.Out(line + "\n");
         if (shown != "quillbrook") {
             findings.Problem(perUser && userPresent ? UserBindFix : BindFix);
         }
         if (!perUser && userPresent && Owner(userValue, slot.ours, true) != "quillbrook") {
-            Out("  for the current user, .flac " + Utf8(slot.what) + ": " + Owner(userValue, slot.ours, true) +
-                " (the user's own binding, which takes precedence)\n");
+            report.Out("  for the current user, .flac " + Utf8(slot.what) + ": " + Owner(userValue, slot.ours, true) +
+                       " (the user's own binding, which takes precedence)\n");
             findings.Problem(UserBindFix);
         }
     }
     if (perUser) {
-        Out("  .flac property handler: per machine only (see status without --user)\n");
+        report.Out("  .flac property handler: per machine only (see status without --user)\n");
     }
 }
 
 // The Details-pane lists: each as the user gets it (the user's own value
 // takes precedence over the machine's).
-void ReportLayout(bool perUser, Findings& findings)
+void ReportLayout(bool perUser, Findings& findings, BindingReport& report)
 {
     std::string missing;
     for (const LayoutValue& value : LayoutValues()) {
@@ -238,46 +237,46 @@ void ReportLayout(bool perUser, Findings& findings)
                                                     : " set otherwise");
         findings.Problem(mineToFix || perUser ? UserBindFix : BindFix);
     }
-    Out("  .flac Details-pane lists: " + (missing.empty() ? std::string("quillbrook's") : missing) + "\n");
+    report.Out("  .flac Details-pane lists: " + (missing.empty() ? std::string("quillbrook's") : missing) + "\n");
 }
 
-int Status(BindingScope scope, bool perUser, bool x86)
+int Status(BindingScope scope, bool perUser, bool x86, BindingReport& report)
 {
-    Out(std::string("quillbrook, ") + (perUser ? "for the current user" : "for all users") +
-        (x86 ? " (32-bit programs)" : "") + ":\n");
+    report.Out(std::string("quillbrook, ") + (perUser ? "for the current user" : "for all users") +
+               (x86 ? " (32-bit programs)" : "") + ":\n");
     Findings findings;
-    ReportClasses(perUser, x86, findings);
-    ReportSlots(scope, perUser, findings);
+    ReportClasses(perUser, x86, findings, report);
+    ReportSlots(scope, perUser, findings, report);
     if (!x86) {
-        ReportLayout(perUser, findings);
+        ReportLayout(perUser, findings, report);
     }
-    Out(std::string("  saved binding: ") + (HasSavedBinding(scope) ? "yes" : "no") + "\n");
+    report.Out(std::string("  saved binding: ") + (HasSavedBinding(scope) ? "yes" : "no") + "\n");
     if (findings.Ready()) {
-        Out(std::string(".flac is bound to quillbrook") + (perUser ? " for the current user" : "") + "\n");
+        report.Out(std::string(".flac is bound to quillbrook") + (perUser ? " for the current user" : "") + "\n");
         return 0;
     }
-    Out(std::string(".flac is not bound to registered classes of quillbrook") +
-        (perUser ? " for the current user" : "") + "; to fix it:\n");
+    report.Out(std::string(".flac is not bound to registered classes of quillbrook") +
+               (perUser ? " for the current user" : "") + "; to fix it:\n");
     for (const std::string& fix : findings.Fixes()) {
-        Out("  " + fix + "\n");
+        report.Out("  " + fix + "\n");
     }
     return 1;
 }
 
 } // namespace
 
-int RunBindingCommand(BindingCommand command, bool perUser, bool x86)
+int RunBindingCommand(BindingCommand command, bool perUser, bool x86, BindingReport& report)
 {
     const BindingScope scope = perUser ? BindingScope::User : x86 ? BindingScope::Machine32 : BindingScope::Machine;
     switch (command) {
     case BindingCommand::Bind:
-        return Bind(scope, perUser, x86);
+        return Bind(scope, perUser, x86, report);
     case BindingCommand::Unbind:
-        return Unbind(scope, perUser, x86);
+        return Unbind(scope, perUser, x86, report);
     case BindingCommand::Settle:
-        return Settle(scope, x86);
+        return Settle(scope, x86, report);
     case BindingCommand::Status:
-        return Status(scope, perUser, x86);
+        return Status(scope, perUser, x86, report);
     }
     return 2;
 }

@@ -3,6 +3,8 @@
 // in) or for the current user.
 #pragma once
 
+#include "binding/binding_report.h"
+
 enum class BindingCommand {
     // Binds .flac, saving what it replaces; refused if the classes would
     // not load.
@@ -17,5 +19,6 @@ enum class BindingCommand {
     Status,
 };
 
-// The exit code: 0 on success (status: bound), 1 otherwise.
-int RunBindingCommand(BindingCommand command, bool perUser, bool x86);
+// The exit code: 0 on success (status: bound), 1 otherwise. What the
+// command finds and does, and why it fails, goes to `report`.
+int RunBindingCommand(BindingCommand command, bool perUser, bool x86, BindingReport& report);

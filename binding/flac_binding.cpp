@@ -1,8 +1,9 @@
-#include "tools/cli/flac_binding.h"
+#include "binding/flac_binding.h"
 
+#include "binding/details_layout.h"
+#include "binding/registry_value.h"
+#include "binding/utf8_text.h"
 #include "resources/identifiers.h"
-#include "tools/cli/details_layout.h"
-#include "tools/cli/registry_value.h"
 
 #include <vector>
 
@@ -172,18 +173,6 @@ void DeleteCreatedKeys(HKEY root, std::wstring path, const std::wstring& created
     }
 }
 
-std::string Utf8Text(const std::wstring& text)
-{
-    const int size =
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0) {
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), size, nullptr,
-                            nullptr);
-    }
-    return out;
-}
-
 HRESULT RestoreOriginal(HKEY root, const BindingEntry& entry, std::vector<std::string>* notes)
 {
     const std::wstring saved = SavedKey(entry);
@@ -198,7 +187,7 @@ HRESULT RestoreOriginal(HKEY root, const BindingEntry& entry, std::vector<std::s
         // rather than failing every removal from now on.
         complete = false;
         if (ours && notes != nullptr) {
-            notes->push_back("the saved original of " + Utf8Text(entry.id) +
+            notes->push_back("the saved original of " + Utf8(entry.id) +
                              " cannot be read: quillbrook's value removed, nothing put back in its place");
         }
     }

@@ -1,4 +1,4 @@
-#include "tools/cli/registry_value.h"
+#include "binding/registry_value.h"
 
 #include <cstring>
 #include <cwchar>

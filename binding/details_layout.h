@@ -1,7 +1,7 @@
 // The property lists that lay out a FLAC file in Explorer: the Details pane
 // (PreviewDetails), the Properties dialog (FullDetails), the tooltip
 // (InfoTip) and the tile (ExtendedTileInfo). They name every property the
-// handler offers, tags first, from the console program's name table.
+// handler offers, tags first, from the table of property names.
 #pragma once
 
 #include <string>

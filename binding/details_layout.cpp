@@ -1,6 +1,6 @@
-#include "tools/cli/details_layout.h"
+#include "binding/details_layout.h"
 
-#include "tools/cli/property_names.h"
+#include "propkeys/property_names.h"
 
 namespace {
 
