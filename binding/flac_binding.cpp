@@ -107,8 +107,9 @@ RecordCopy CopyRecord(HKEY root, const BindingEntry& entry)
 
 HRESULT DeleteRecord(HKEY root, const BindingEntry& entry)
 {
-    // The record has values only.
-    const HRESULT hr = DeleteRegistryKey(root, SavedKey(entry));
+    // Bind writes values only, but a subkey (left by hand, or by another
+    // version) must not make every removal fail.
+    const HRESULT hr = DeleteRegistryTree(root, SavedKey(entry));
     return hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) ? S_OK : hr;
 }
 

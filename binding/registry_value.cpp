@@ -108,9 +108,22 @@ bool RegistryKeyExists(HKEY root, const std::wstring& path)
     return true;
 }
 
-HRESULT DeleteRegistryKey(HKEY root, const std::wstring& path)
+HRESULT DeleteRegistryTree(HKEY root, const std::wstring& path)
 {
-    return HRESULT_FROM_WIN32(RegDeleteKeyExW(root, path.c_str(), View, 0));
+    // RegDeleteTreeW takes no view of its own: it empties the key opened in
+    // the view, and RegDeleteKeyExW deletes the empty key in the same view.
+    HKEY key = nullptr;
+    LSTATUS status = RegOpenKeyExW(root, path.c_str(), 0,
+                                   DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | KEY_SET_VALUE | View, &key);
+    if (status != ERROR_SUCCESS) {
+        return HRESULT_FROM_WIN32(status);
+    }
+    status = RegDeleteTreeW(key, nullptr);
+    RegCloseKey(key);
+    if (status == ERROR_SUCCESS) {
+        status = RegDeleteKeyExW(root, path.c_str(), View, 0);
+    }
+    return HRESULT_FROM_WIN32(status);
 }
 
 bool DeleteRegistryKeyIfEmpty(HKEY root, const std::wstring& path)

@@ -33,8 +33,8 @@ std::wstring TextOf(const RegistryValue& value);
 bool HoldsString(const RegistryValue& value, const std::wstring& text);
 
 bool RegistryKeyExists(HKEY root, const std::wstring& path);
-// Deletes `path`, which must have no subkeys. A missing key gives
+// Deletes `path` with its values and all its subkeys. A missing key gives
 // HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND).
-HRESULT DeleteRegistryKey(HKEY root, const std::wstring& path);
+HRESULT DeleteRegistryTree(HKEY root, const std::wstring& path);
 // Deletes `path` if it has neither values nor subkeys; true if it is gone.
 bool DeleteRegistryKeyIfEmpty(HKEY root, const std::wstring& path);

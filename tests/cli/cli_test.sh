@@ -306,10 +306,15 @@ binding)
     out=$(wine "$work/planted/quillbrook-cli.exe" --dll "$build/quillbrook.dll" show "$fixtures/tagged.flac" 2>&1) ||
         fail "show beside a planted propsys.dll: $out"
     expect_in "System.Title: Notes on the Engine" "$out"
-    # A damaged record (its Original gone) does not stop unbind, which says so.
+    # A damaged record (its Original gone) does not stop unbind, which says so;
+    # nor does a record with a subkey, which goes with its record.
     wine reg delete 'HKLM\Software\Quillbrook\SavedBinding\ThumbnailProvider' /v Original /f >/dev/null
-    out=$(host unbind) || fail "unbind with a damaged record failed: $out"
+    wine reg add 'HKLM\Software\Quillbrook\SavedBinding\PropertyHandler\Left by hand\Deeper' /f >/dev/null
+    out=$(host unbind) || fail "unbind with a damaged record and a record with a subkey failed: $out"
     expect_in "the saved original of ThumbnailProvider cannot be read" "$out"
+    if wine reg query 'HKLM\Software\Quillbrook' >/dev/null 2>&1; then
+        fail "unbind left the product's key: $(wine reg query 'HKLM\Software\Quillbrook' /s)"
+    fi
     ;;
 *)
     fail "unknown case $case_name"
