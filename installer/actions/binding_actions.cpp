@@ -11,28 +11,36 @@
 #include <msiquery.h>
 
 #include <exception>
+#include <new>
 
 namespace {
 
-UINT RunAction(MSIHANDLE install, const char* action, BindingCommand command, bool x86)
+// Nothing may throw out of a custom action: the installer's custom-action
+// server would end with it. Everything that can throw, the log's
+// allocations included, runs inside the try, and the handlers allocate
+// nothing.
+UINT RunAction(MSIHANDLE install, const char* action, BindingCommand command, bool x86) noexcept
 {
-    InstallerLog log(install, action);
-    UseRegistryView(x86 ? RegistryView::X86 : RegistryView::Native);
-    int code = 1;
     try {
-        code = RunBindingCommand(command, false, x86, log);
+        InstallerLog log(install, action);
+        UseRegistryView(x86 ? RegistryView::X86 : RegistryView::Native);
+        const int code = RunBindingCommand(command, false, x86, log);
+        log.Flush();
+        return code == 0 ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
+    } catch (const std::bad_alloc&) {
+        InstallerLog::WriteWithoutMemory(install, action, "failed: out of memory");
     } catch (const std::exception& error) {
-        log.Write(std::string("failed: ") + error.what() + "\n");
+        InstallerLog::WriteWithoutMemory(install, action, "failed: ", error.what());
     } catch (...) {
-        log.Write("failed: unexpected exception\n");
+        InstallerLog::WriteWithoutMemory(install, action, "failed: unexpected exception");
     }
-    return code == 0 ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
+    return ERROR_INSTALL_FAILURE;
 }
 
 } // namespace
 
 #define QUILLBROOK_ACTION(name, command, x86)                                                                          \
-    extern "C" __declspec(dllexport) UINT __stdcall name(MSIHANDLE install)                                            \
+    extern "C" __declspec(dllexport) UINT __stdcall name(MSIHANDLE install) noexcept                                   \
     {                                                                                                                  \
         return RunAction(install, #name, command, x86);                                                                \
     }

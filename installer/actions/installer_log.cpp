@@ -5,12 +5,30 @@
 
 #include <msiquery.h>
 
-InstallerLog::InstallerLog(MSIHANDLE install, const char* action) : m_install(install), m_action(action) {}
+#include <iterator>
 
-InstallerLog::~InstallerLog()
+namespace {
+
+// Sets the record's template to "[1]" and its field 1 to `line`, and sends
+// it: the installer formats a template, and a line may hold brackets.
+void SendLine(MSIHANDLE install, const wchar_t* line) noexcept
+{
+    PMSIHANDLE record = MsiCreateRecord(1);
+    if (record == 0) {
+        return;
+    }
+    MsiRecordSetStringW(record, 0, L"[1]");
+    MsiRecordSetStringW(record, 1, line);
+    MsiProcessMessage(install, INSTALLMESSAGE_INFO, record);
+}
+
+} // namespace
+
+void InstallerLog::Flush()
 {
     if (!m_pending.empty()) {
         WriteLine(m_pending);
+        m_pending.clear();
     }
 }
 
@@ -37,13 +55,20 @@ void InstallerLog::Fail(const std::string& what, HRESULT hr)
 
 void InstallerLog::WriteLine(const std::string& line)
 {
-    // The line is the record's field 1, and the template only "[1]": the
-    // installer formats a template, and a line may hold brackets.
-    PMSIHANDLE record = MsiCreateRecord(1);
-    if (record == 0) {
-        return;
+    SendLine(m_install, Utf16(std::string(m_action) + ": " + line).c_str());
+}
+
+void InstallerLog::WriteWithoutMemory(MSIHANDLE install, const char* action, const char* what,
+                                      const char* detail) noexcept
+{
+    wchar_t line[512];
+    std::size_t length = 0;
+    for (const char* part : {action, ": ", what, detail}) {
+        for (const char* c = part; c != nullptr && *c != '\0' && length + 1 < std::size(line); ++c) {
+            const auto byte = static_cast<unsigned char>(*c);
+            line[length++] = byte < 0x80 ? static_cast<wchar_t>(byte) : L'?';
+        }
     }
-    MsiRecordSetStringW(record, 0, L"[1]");
-    MsiRecordSetStringW(record, 1, Utf16(m_action + ": " + line).c_str());
-    MsiProcessMessage(m_install, INSTALLMESSAGE_INFO, record);
+    line[length] = L'\0';
+    SendLine(install, line);
 }
