@@ -97,10 +97,11 @@ int Settle(BindingScope scope, bool x86, BindingReport& report)
     return Unbind(scope, false, x86, report);
 }
 
-std::wstring ValueText(HKEY root, const std::wstring& key, const std::wstring& name, bool* present)
+std::wstring ValueText(HKEY root, const std::wstring& key, const std::wstring& name, bool* present,
+                       RegistryView view = CurrentRegistryView())
 {
     RegistryValue value;
-    *present = SUCCEEDED(ReadRegistryValue(root, key, name, &value));
+    *present = SUCCEEDED(ReadRegistryValue(root, key, name, &value, view));
     return TextOf(value);
 }
 
@@ -189,11 +190,14 @@ void ReportSlots(BindingScope scope, bool perUser, Findings& findings, BindingRe
     for (const HandlerSlot& slot : HandlerSlots(scope)) {
         bool present = false;
         const std::wstring machineValue = ValueText(HKEY_LOCAL_MACHINE, slot.key, L"", &present);
+        // The user's own binding, in HKCU's classes: Windows shares .flac's
+        // keys there between the views, so that it governs 32-bit programs
+        // too. It is read where bind --user writes it, in the native view.
         bool userPresent = false;
         const std::wstring userValue =
-            scope == BindingScope::Machine32 || slot.key.find(L"\\Classes\\") == std::wstring::npos
+            slot.key.find(L"\\Classes\\") == std::wstring::npos
                 ? L""
-                : ValueText(HKEY_CURRENT_USER, slot.key, L"", &userPresent);
+                : ValueText(HKEY_CURRENT_USER, slot.key, L"", &userPresent, RegistryView::Native);
         userPresent = userPresent && !userValue.empty();
         const std::string shown =
             perUser && userPresent ? Owner(userValue, slot.ours, true) : Owner(machineValue, slot.ours, perUser);

@@ -21,16 +21,23 @@ void UseRegistryView(RegistryView view)
     View = view == RegistryView::X86 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
 }
 
+RegistryView CurrentRegistryView()
+{
+    return View == KEY_WOW64_32KEY ? RegistryView::X86 : RegistryView::Native;
+}
+
 REGSAM RegistryViewAccess()
 {
     return View;
 }
 
-HRESULT ReadRegistryValue(HKEY root, const std::wstring& path, const std::wstring& name, RegistryValue* value)
+HRESULT ReadRegistryValue(HKEY root, const std::wstring& path, const std::wstring& name, RegistryValue* value,
+                          RegistryView view)
 {
     *value = RegistryValue{};
     HKEY key = nullptr;
-    LSTATUS status = RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE | View, &key);
+    LSTATUS status = RegOpenKeyExW(
+        root, path.c_str(), 0, KEY_QUERY_VALUE | (view == RegistryView::X86 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY), &key);
     if (status != ERROR_SUCCESS) {
         return HRESULT_FROM_WIN32(status);
     }

@@ -11,6 +11,7 @@
 // which Explorer reads), or the one 32-bit programs read (WOW6432Node).
 enum class RegistryView { Native, X86 };
 void UseRegistryView(RegistryView view);
+RegistryView CurrentRegistryView();
 // KEY_WOW64_64KEY or KEY_WOW64_32KEY, for calls made elsewhere.
 REGSAM RegistryViewAccess();
 
@@ -21,7 +22,9 @@ struct RegistryValue {
 
 // Reads `name` (empty: the default value) of `root\path`. A missing key or
 // value gives HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND).
-HRESULT ReadRegistryValue(HKEY root, const std::wstring& path, const std::wstring& name, RegistryValue* value);
+// `view`: where a key that Windows shares between the views is read.
+HRESULT ReadRegistryValue(HKEY root, const std::wstring& path, const std::wstring& name, RegistryValue* value,
+                          RegistryView view = CurrentRegistryView());
 // Writes `name` of `root\path`, creating the key (and its parents) if needed.
 HRESULT WriteRegistryValue(HKEY root, const std::wstring& path, const std::wstring& name, const RegistryValue& value);
 HRESULT DeleteRegistryValue(HKEY root, const std::wstring& path, const std::wstring& name);

@@ -277,6 +277,11 @@ binding)
     if out=$(host status); then fail "status said bound with the user's own thumbnail provider: $out"; fi
     expect_in "for the current user, .flac thumbnail provider: Windows' own Other Thumbnailer" "$out"
     expect_in '"quillbrook-cli bind --user" as that user' "$out"
+    # Windows shares HKCU's .flac keys between the views: the user's own
+    # thumbnail provider governs 32-bit programs too.
+    out=$(host status --x86) || true
+    expect_in "for the current user, .flac thumbnail provider: " "$out"
+    expect_in '"quillbrook-cli bind --user" as that user' "$out"
     if out=$(host status --user); then fail "status --user said bound with the user's own thumbnail provider"; fi
     expect_in '"quillbrook-cli bind --user" as that user' "$out"
     ! grep -qF '"quillbrook-cli bind" as' <<<"$out" || fail "status --user suggests bind for the user's own binding: $out"
