@@ -253,6 +253,8 @@ void UndoBind(HKEY root, const std::vector<BindStep>& steps)
     DeleteRegistryKeyIfEmpty(root, ProductKey);
 }
 
+// The notice reaches the programs of this session only: run as LocalSystem
+// by the installer (session 0), it reaches no user's Explorer.
 void NotifyShell()
 {
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
