@@ -101,6 +101,8 @@ package() { # out version stage edit
         "$wxs" "$work/variant.wxs" "$4"
     "${package_command[@]}" -DVERSION="$2" -DWXS="$work/variant.wxs" -DMSI="$1" -DSTAGE="$3" -DWITH_X86=yes \
         -P "$package_script" >/dev/null || fail "cannot build $1"
+    # Windows Installer's rules hold for every variant too.
+    python3 "$root/tests/installer/ice_check.py" "$1" >"$work/ice.txt" || fail "$(cat "$work/ice.txt")"
 }
 # The files' version is MAJOR.MINOR.PATCH.BUILD; the package's MAJOR.MINOR.BUILD,
 # since Windows Installer compares only three fields.
