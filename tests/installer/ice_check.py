@@ -346,7 +346,7 @@ ORDER = [
     ("CostFinalize", "InstallValidate"), ("InstallValidate", "InstallInitialize"),
     ("InstallInitialize", "ProcessComponents"), ("InstallInitialize", "InstallFinalize"),
     ("UnpublishFeatures", "PublishFeatures"), ("RemoveRegistryValues", "WriteRegistryValues"),
-    ("RemoveFiles", "InstallFiles"), ("InstallFiles", "WriteRegistryValues"),
+    ("RemoveFiles", "InstallFiles"),
     ("RegisterProduct", "PublishProduct"), ("PublishFeatures", "PublishProduct"),
     ("ProcessComponents", "InstallFiles"), ("ProcessComponents", "WriteRegistryValues"),
     ("PublishProduct", "InstallFinalize"), ("RegisterProduct", "InstallFinalize"),

@@ -9,6 +9,9 @@
 # (Wine's msi for arm64 leaves ProgramFiles64Folder unset, so the files land
 # in C:\Quillbrook there, not under Program Files: the test takes the folder
 # the package registered.)
+# The x86 module that the package carries for emulated 32-bit programs is
+# installed too, registered and bound in the 32-bit view, and removed with
+# the rest.
 # usage: msi_arm64_test.sh BUILD_DIR MSI FIXTURE_DIR
 set -euo pipefail
 build=$1
@@ -60,12 +63,25 @@ installed="$QUILLBROOK_ARM64_PREFIX/drive_c${installed#C:}"
 cmp -s "$installed/quillbrook.dll" "$build/quillbrook.dll" || fail "no ARM64 quillbrook.dll at $handler_server"
 [ -f "$installed/quillbrook-cli.exe" ] || fail "quillbrook-cli.exe not installed beside it"
 
+# The x86 module for the 32-bit programs that Windows on ARM emulates: its
+# classes in the 32-bit view, .flac bound to them there.
+x86_server=$(wine reg query "HKLM\\Software\\Classes\\CLSID\\$handler\\InprocServer32" /ve /reg:32 |
+    tr -d '\r' | sed -n 's/.*REG_SZ *//p')
+[ -n "$x86_server" ] && [ "$x86_server" != "$handler_server" ] ||
+    fail "the 32-bit view's property handler is \"$x86_server\", not the x86 module"
+x86_installed=${x86_server//\\//}
+x86_installed="$QUILLBROOK_ARM64_PREFIX/drive_c${x86_installed#C:}"
+cmp -s "$x86_installed" "$build/installer/files/x86/quillbrook.dll" || fail "no x86 quillbrook.dll at $x86_server"
+wine "$installed/quillbrook-cli.exe" status --x86 >"$work/status-x86.txt" ||
+    fail "32-bit programs do not get the x86 module: $(cat "$work/status-x86.txt")"
+
 # The installed console program finds the handler by its CLSID alone.
 wine "$installed/quillbrook-cli.exe" --json show "Z:$fixtures/tagged.flac" >"$work/show.json" ||
     fail "the installed console program cannot use the registered classes"
 
 wine msiexec /x "Z:$msi" /qn || fail "msiexec /x failed with $?"
 [ ! -e "$installed" ] || fail "files left behind: $(ls -A "$installed")"
+[ ! -e "$x86_installed" ] || fail "the x86 module left behind at $x86_server"
 snapshot uninstalled
 
 # Self-registration of the same module, for comparison.
@@ -90,17 +106,13 @@ uninstalled, selfreg = parse("uninstalled"), parse("selfregistered")
 expect_unchanged(before, uninstalled, "uninstall")
 
 # The COM entries: the same keys and values as self-registration, the module
-# path aside, and in the native view only.
+# path aside, in the native view (the 32-bit view's are the x86 module's).
 msi_com = com_entries(before, installed, msiPath, ids)
 self_com = com_entries(before, selfreg, selfPath, ids)
 if len(self_com) != 7:
     fail(f"self-registration wrote {len(self_com)} COM keys: {sorted(self_com)}")
 if msi_com != self_com:
     fail(f"installer and self-registration differ:\n{json.dumps(msi_com, indent=1)}\n{json.dumps(self_com, indent=1)}")
-view32 = r"hkey_local_machine\software\wow6432node\classes\clsid"
-for clsid in ("CLSID_PropertyHandler", "CLSID_ThumbnailProvider"):
-    if any(k.startswith(f"{view32}\\{ids[clsid]}".lower()) for k in installed):
-        fail(f"{clsid} registered in the 32-bit view")
 
 # .flac bound to the module over the machine's own binding.
 def value(key, name="@"):
