@@ -108,16 +108,8 @@ expect_not_stranded_in() { # view what
             fail "$2 ($1): .flac is bound to classes that are gone: $(cat "$work/status.txt")"
     fi
 }
-# A package built from the configured .wxs (edited by EDIT, a Python
-# expression on `text`) with the staged files of STAGE, at VERSION.
-package() { # out version stage edit
-    python3 -c 'import sys; text = open(sys.argv[1]).read(); open(sys.argv[2], "w").write(eval(sys.argv[3]))' \
-        "$wxs" "$work/variant.wxs" "$4"
-    "${package_command[@]}" -DVERSION="$2" -DWXS="$work/variant.wxs" -DMSI="$1" -DSTAGE="$3" -DWITH_X86=yes \
-        -P "$package_script" >/dev/null || fail "cannot build $1"
-    # Windows Installer's rules hold for every variant too.
-    python3 "$root/tests/installer/ice_check.py" "$1" >"$work/ice.txt" || fail "$(cat "$work/ice.txt")"
-}
+package_options=(-DWITH_X86=yes)
+. "$root/tests/installer/package_variants.sh"
 # The files' version is MAJOR.MINOR.PATCH.BUILD; the package's MAJOR.MINOR.BUILD,
 # since Windows Installer compares only three fields.
 product_version() { msiinfo export "$1" Property | tr -d '\r' | sed -n 's/^ProductVersion\t//p'; }
@@ -173,22 +165,9 @@ msiinfo export "$msi" Registry | tail -n +4 | tr -d '\r' |
         print tolower($3) "\t" $4 }' | sort | uniq -d >"$work/shared-twice"
 [ ! -s "$work/shared-twice" ] || fail "keys that Windows shares written by both components: $(cat "$work/shared-twice")"
 
-# The variant with a deferred action that fails when FAIL_FOR_TEST is set:
-# at the end of an install, after the binding, and in a removal once the
-# files are gone.
+# The variant with a deferred action that fails when FAIL_FOR_TEST is set.
 failing="$work/failing.msi"
-cat >"$work/failing-edit" <<'EDIT'
-text.replace("<?include binding.wxi ?>", """<?include binding.wxi ?>
-    <Binary Id="QuillbrookCli" SourceFile="quillbrook-cli.exe" />
-    <CustomAction Id="FailInstallForTest" FileKey="quillbrook_cli.exe" ExeCommand="no-such-command"
-                  Execute="deferred" Impersonate="no" Return="check" />
-    <CustomAction Id="FailRemovalForTest" FileKey="quillbrook_cli.exe" ExeCommand="no-such-command"
-                  Execute="deferred" Impersonate="no" Return="check" />
-    <InstallExecuteSequence>
-      <Custom Action="FailInstallForTest" Sequence="6595">FAIL_FOR_TEST AND NOT REMOVE="ALL"</Custom>
-      <Custom Action="FailRemovalForTest" Sequence="3510">FAIL_FOR_TEST AND REMOVE="ALL"</Custom>
-    </InstallExecuteSequence>""")
-EDIT
+failing_edit >"$work/failing-edit"
 package "$failing" "$version" "$stage" "$(cat "$work/failing-edit")"
 msiinfo export "$failing" InstallExecuteSequence | grep FailRemovalForTest >/dev/null || fail "the failing variant has no failing action"
 # A variant whose custom actions' write of one value fails when

@@ -12,11 +12,19 @@
 # The x86 module that the package carries for emulated 32-bit programs is
 # installed too, registered and bound in the 32-bit view, and removed with
 # the rest.
-# usage: msi_arm64_test.sh BUILD_DIR MSI FIXTURE_DIR
+# As the lifecycle test does for the x64 package, a failed install is
+# rolled back (both views as before) and a rebuild of the same version
+# replaces the installed package (both views still bound); the variants are
+# built from the configured .wxs and the staged files.
+# usage: msi_arm64_test.sh BUILD_DIR MSI FIXTURE_DIR WXS PACKAGE_SCRIPT PACKAGE_COMMAND...
 set -euo pipefail
 build=$1
 msi=$2
 fixtures=$3
+wxs=$4
+package_script=$5
+shift 5
+package_command=("$@")
 root=$(cd "$(dirname "$0")/../.." && pwd)
 work=$build/installer-work
 rm -rf "$work" && mkdir -p "$work"
@@ -50,6 +58,22 @@ layout="$classes\\SystemFileAssociations\\.flac"
 wine reg add "$layout" /v FullDetails /t REG_EXPAND_SZ /d 'prop:System.PropGroup.Audio;System.Media.Duration' /f >/dev/null
 wine reg add "$layout" /v PerceivedType /d audio /f >/dev/null
 snapshot before
+compare() { # before after what
+    PYTHONPATH="$root/tests/installer" PYTHONDONTWRITEBYTECODE=1 python3 -c '
+import sys, registry_exports as r
+work, before, after, what = sys.argv[1:]
+r.expect_unchanged(r.parse(work, before), r.parse(work, after), what)' "$work" "$1" "$2" "$3"
+}
+
+package_options=(-DWITH_X86=yes -DARM64_PLATFORM=ON)
+. "$root/tests/installer/package_variants.sh"
+version=$(msiinfo export "$msi" File | tr -d '\r' | awk -F'\t' 'tolower($3) ~ /quillbrook\.dll$/ { print $5; exit }')
+stage=$(dirname "$wxs")/files
+package "$work/failing.msi" "$version" "$stage" "$(failing_edit)"
+package "$work/rebuilt.msi" "$version" "$stage" 'text'
+if wine msiexec /i "Z:$work/failing.msi" FAIL_FOR_TEST=1 /qn; then fail "the failing install succeeded"; fi
+snapshot failed-install
+compare before failed-install "the failed install"
 
 wine msiexec /i "Z:$msi" /qn || fail "msiexec /i failed with $?"
 snapshot installed
@@ -79,7 +103,14 @@ wine "$installed/quillbrook-cli.exe" status --x86 >"$work/status-x86.txt" ||
 wine "$installed/quillbrook-cli.exe" --json show "Z:$fixtures/tagged.flac" >"$work/show.json" ||
     fail "the installed console program cannot use the registered classes"
 
-wine msiexec /x "Z:$msi" /qn || fail "msiexec /x failed with $?"
+# A rebuild of the same version replaces it; both views stay bound.
+wine msiexec /i "Z:$work/rebuilt.msi" /qn || fail "the rebuild's install failed with $?"
+wine "$installed/quillbrook-cli.exe" status >"$work/status.txt" ||
+    fail "after the rebuild's install: $(cat "$work/status.txt")"
+wine "$installed/quillbrook-cli.exe" status --x86 >"$work/status.txt" ||
+    fail "after the rebuild's install, 32-bit programs: $(cat "$work/status.txt")"
+
+wine msiexec /x "Z:$work/rebuilt.msi" /qn || fail "msiexec /x failed with $?"
 [ ! -e "$installed" ] || fail "files left behind: $(ls -A "$installed")"
 [ ! -e "$x86_installed" ] || fail "the x86 module left behind at $x86_server"
 snapshot uninstalled
