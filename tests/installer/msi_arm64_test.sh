@@ -32,8 +32,21 @@ rm -rf "$work" && mkdir -p "$work"
 export QUILLBROOK_ARM64_PREFIX=$build/installer-prefix
 "$root/scripts/wine-arm64-prefix" "$QUILLBROOK_ARM64_PREFIX"
 trap '"$root/scripts/wine-arm64-prefix" --stop "$QUILLBROOK_ARM64_PREFIX"' EXIT
+# Windows' sharing of the file-association keys between the views (the
+# x86 module's binding shares .flac's thumbnail slot and lists with the
+# ARM64 one's), in the stopped prefix, as the lifecycle test has it.
+"$root/scripts/wine-arm64-prefix" --stop "$QUILLBROOK_ARM64_PREFIX"
+python3 "$root/tests/installer/shared_class_keys.py" "$QUILLBROOK_ARM64_PREFIX"
+WINEPREFIX=$QUILLBROOK_ARM64_PREFIX "${QUILLBROOK_DEPS:-$root/.deps}/arm64/wine/usr/lib/wine/wineserver" -p \
+    </dev/null >/dev/null 2>&1
 wine() { "$root/scripts/wine-arm64-exec" "$@"; }
 fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# Wine's msi for arm64 leaves ProgramFilesFolder unset too, which would put
+# the x86 module over the ARM64 one in C:\Quillbrook, and resolves the
+# folders again on removal: every msiexec names the x86 module's folder as
+# Windows on ARM has it.
+x86_folder='INSTALLDIR_X86=C:\Program Files (x86)\Quillbrook\'
 
 # The package is for ARM64 machines only.
 template=$(msiinfo suminfo "$msi" | sed -n 's/^Template: //p')
@@ -57,6 +70,11 @@ wine reg add "$classes\\.flac\\ShellEx\\{E357FCCD-A995-4576-B01F-234630154E96}" 
 layout="$classes\\SystemFileAssociations\\.flac"
 wine reg add "$layout" /v FullDetails /t REG_EXPAND_SZ /d 'prop:System.PropGroup.Audio;System.Media.Duration' /f >/dev/null
 wine reg add "$layout" /v PerceivedType /d audio /f >/dev/null
+# Another program's class in the 32-bit view, as Windows always has some
+# there (Wine for arm64 starts that view's CLSID key empty, and a rollback
+# prunes a key it leaves empty).
+wine reg add 'HKLM\Software\Classes\CLSID\{88888888-8888-8888-8888-888888888888}' /ve /d 'Another class' \
+    /reg:32 /f >/dev/null
 snapshot before
 compare() { # before after what
     PYTHONPATH="$root/tests/installer" PYTHONDONTWRITEBYTECODE=1 python3 -c '
@@ -71,11 +89,11 @@ version=$(msiinfo export "$msi" File | tr -d '\r' | awk -F'\t' 'tolower($3) ~ /q
 stage=$(dirname "$wxs")/files
 package "$work/failing.msi" "$version" "$stage" "$(failing_edit)"
 package "$work/rebuilt.msi" "$version" "$stage" 'text'
-if wine msiexec /i "Z:$work/failing.msi" FAIL_FOR_TEST=1 /qn; then fail "the failing install succeeded"; fi
+if wine msiexec /i "Z:$work/failing.msi" FAIL_FOR_TEST=1 "$x86_folder" /qn; then fail "the failing install succeeded"; fi
 snapshot failed-install
 compare before failed-install "the failed install"
 
-wine msiexec /i "Z:$msi" /qn || fail "msiexec /i failed with $?"
+wine msiexec /i "Z:$msi" "$x86_folder" /qn || fail "msiexec /i failed with $?"
 snapshot installed
 handler=$(grep -B1 ' CLSID_PropertyHandler =' "$root/resources/identifiers.h" | sed -n 's|^// ||p')
 handler_server=$(wine reg query "HKLM\\Software\\Classes\\CLSID\\$handler\\InprocServer32" /ve |
@@ -104,13 +122,13 @@ wine "$installed/quillbrook-cli.exe" --json show "Z:$fixtures/tagged.flac" >"$wo
     fail "the installed console program cannot use the registered classes"
 
 # A rebuild of the same version replaces it; both views stay bound.
-wine msiexec /i "Z:$work/rebuilt.msi" /qn || fail "the rebuild's install failed with $?"
+wine msiexec /i "Z:$work/rebuilt.msi" "$x86_folder" /qn || fail "the rebuild's install failed with $?"
 wine "$installed/quillbrook-cli.exe" status >"$work/status.txt" ||
     fail "after the rebuild's install: $(cat "$work/status.txt")"
 wine "$installed/quillbrook-cli.exe" status --x86 >"$work/status.txt" ||
     fail "after the rebuild's install, 32-bit programs: $(cat "$work/status.txt")"
 
-wine msiexec /x "Z:$work/rebuilt.msi" /qn || fail "msiexec /x failed with $?"
+wine msiexec /x "Z:$work/rebuilt.msi" "$x86_folder" /qn || fail "msiexec /x failed with $?"
 [ ! -e "$installed" ] || fail "files left behind: $(ls -A "$installed")"
 [ ! -e "$x86_installed" ] || fail "the x86 module left behind at $x86_server"
 snapshot uninstalled
