@@ -16,6 +16,7 @@ reason and does not fail.
 import re
 import subprocess
 import sys
+import tempfile
 
 SEQUENCE_TABLES = (
     "InstallExecuteSequence",
@@ -115,7 +116,11 @@ LONG_NAME = re.compile(r"^[^\\/?|><:*\"]+$")
 
 
 def run(*args):
-    return subprocess.run(args, check=True, capture_output=True, text=True, errors="replace").stdout
+    # (msiinfo export writes the streams of a table, Binary's and Icon's, as
+    # files into its working folder: a throwaway one.)
+    with tempfile.TemporaryDirectory() as scratch:
+        return subprocess.run(args, check=True, capture_output=True, text=True, errors="replace",
+                              cwd=scratch).stdout
 
 
 class Table:
