@@ -77,6 +77,20 @@ entries() {
 expect_logged() { # log line
     tr -d '\0\r' <"$1" | grep -F -- "$2" >/dev/null || fail "the installer log $(basename "$1") has no line \"$2\""
 }
+# Whether the installer log LOG shows the install refused by its launch
+# conditions, with the property that the condition refuses (PROPERTY, a
+# line of the log's property list) set: LaunchConditions failed (return
+# value 3 on Windows, 0 in Wine's log, which also leaves out the
+# condition's message) and no action ran past it.
+expect_refused() { # log property
+    tr -d '\0\r' <"$1" >"$1.txt"
+    grep -E '^Action ended [0-9:]+: LaunchConditions\. Return value [03]\.$' "$1.txt" >/dev/null ||
+        fail "the installer log $(basename "$1") does not show LaunchConditions failing"
+    grep -F -- "Property(S): $2" "$1.txt" >/dev/null ||
+        fail "the installer log $(basename "$1") has no \"$2\": refused for another reason"
+    ! grep -E '^Action start [0-9:]+: (CostInitialize|InstallValidate|InstallInitialize)\.$' "$1.txt" >/dev/null ||
+        fail "the installer log $(basename "$1") shows the install going on past its launch conditions"
+}
 # Whether .flac is bound to quillbrook's registered classes, in both views.
 expect_bound() { # what
     wine "$status_cli" status >"$work/status.txt" || fail "$1: $(cat "$work/status.txt")"
@@ -94,14 +108,8 @@ expect_not_stranded_in() { # view what
             fail "$2 ($1): .flac is bound to classes that are gone: $(cat "$work/status.txt")"
     fi
 }
-# A package built from the configured .wxs (edited by EDIT, a Python
-# expression on `text`) with the staged files of STAGE, at VERSION.
-package() { # out version stage edit
-    python3 -c 'import sys; text = open(sys.argv[1]).read(); open(sys.argv[2], "w").write(eval(sys.argv[3]))' \
-        "$wxs" "$work/variant.wxs" "$4"
-    "${package_command[@]}" -DVERSION="$2" -DWXS="$work/variant.wxs" -DMSI="$1" -DSTAGE="$3" -DWITH_X86=yes \
-        -P "$package_script" >/dev/null || fail "cannot build $1"
-}
+package_options=(-DWITH_X86=yes)
+. "$root/tests/installer/package_variants.sh"
 # The files' version is MAJOR.MINOR.PATCH.BUILD; the package's MAJOR.MINOR.BUILD,
 # since Windows Installer compares only three fields.
 product_version() { msiinfo export "$1" Property | tr -d '\r' | sed -n 's/^ProductVersion\t//p'; }
@@ -157,22 +165,9 @@ msiinfo export "$msi" Registry | tail -n +4 | tr -d '\r' |
         print tolower($3) "\t" $4 }' | sort | uniq -d >"$work/shared-twice"
 [ ! -s "$work/shared-twice" ] || fail "keys that Windows shares written by both components: $(cat "$work/shared-twice")"
 
-# The variant with a deferred action that fails when FAIL_FOR_TEST is set:
-# at the end of an install, after the binding, and in a removal once the
-# files are gone.
+# The variant with a deferred action that fails when FAIL_FOR_TEST is set.
 failing="$work/failing.msi"
-cat >"$work/failing-edit" <<'EDIT'
-text.replace("<?include binding.wxi ?>", """<?include binding.wxi ?>
-    <Binary Id="QuillbrookCli" SourceFile="quillbrook-cli.exe" />
-    <CustomAction Id="FailInstallForTest" FileKey="quillbrook_cli.exe" ExeCommand="no-such-command"
-                  Execute="deferred" Impersonate="no" Return="check" />
-    <CustomAction Id="FailRemovalForTest" FileKey="quillbrook_cli.exe" ExeCommand="no-such-command"
-                  Execute="deferred" Impersonate="no" Return="check" />
-    <InstallExecuteSequence>
-      <Custom Action="FailInstallForTest" Sequence="6595">FAIL_FOR_TEST AND NOT REMOVE="ALL"</Custom>
-      <Custom Action="FailRemovalForTest" Sequence="3510">FAIL_FOR_TEST AND REMOVE="ALL"</Custom>
-    </InstallExecuteSequence>""")
-EDIT
+failing_edit >"$work/failing-edit"
 package "$failing" "$version" "$stage" "$(cat "$work/failing-edit")"
 msiinfo export "$failing" InstallExecuteSequence | grep FailRemovalForTest >/dev/null || fail "the failing variant has no failing action"
 # A variant whose custom actions' write of one value fails when
@@ -304,7 +299,8 @@ python3 -c 'import sys; a, b = (tuple(map(int, v.split("."))) for v in sys.argv[
     "$(three "$(product_version "$msi")")" "$(three "$(product_version "$work/next.msi")")" ||
     fail "to Windows Installer $(product_version "$msi") is not older than $(product_version "$work/next.msi")"
 msiexec ok /i "Z:$work/next.msi"
-msiexec fails /i "Z:$msi"
+msiexec fails /i "Z:$msi" /l*v "Z:$work/downgrade.log"
+expect_refused "$work/downgrade.log" "WIX_DOWNGRADE_DETECTED = {"
 cmp -s "$installed/quillbrook.dll" "$work/next/quillbrook.dll" || fail "the refused downgrade replaced the module"
 [ "$(entries)" = 1 ] || fail "$(entries) products listed after the refused downgrade"
 expect_bound "after the refused downgrade"
@@ -314,8 +310,9 @@ step "the x64 package is refused on Windows on ARM, and changes nothing"
 environment='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment'
 architecture=$(wine reg query "$environment" /v PROCESSOR_ARCHITECTURE | tr -d '\r' | sed -n 's/.*REG_SZ *//p')
 wine reg add "$environment" /v PROCESSOR_ARCHITECTURE /d ARM64 /f >/dev/null
-msiexec fails /i "Z:$msi"
+msiexec fails /i "Z:$msi" /l*v "Z:$work/arm64-refusal.log"
 wine reg add "$environment" /v PROCESSOR_ARCHITECTURE /d "$architecture" /f >/dev/null
+expect_refused "$work/arm64-refusal.log" "NATIVE_ARCHITECTURE = ARM64"
 [ ! -e "$installed" ] || fail "the refused install left $(ls -A "$installed")"
 snapshot after-arm64-refusal
 compare seeded after-arm64-refusal "the refused install on Windows on ARM"

@@ -24,7 +24,10 @@ $Tree = Split-Path -Parent $Package
 $Base = [IO.Path]::GetFileNameWithoutExtension($Package)
 $NextPackage = Join-Path $Tree "windows-variants\$Base-next.msi"
 $FailingPackage = Join-Path $Tree "windows-variants\$Base-next-failing.msi"
+# The x86 tree: beside the x64 package in its tree, beside the ARM64 tree
+# for the ARM64 package (which carries the x86 module too).
 $X86Tree = Join-Path $Tree 'x86'
+if (-not (Test-Path (Join-Path $X86Tree 'quillbrook.dll'))) { $X86Tree = Join-Path (Split-Path -Parent $Tree) 'x86' }
 $HasX86 = Test-Path (Join-Path $X86Tree 'quillbrook.dll')
 $Installed = Join-Path $env:ProgramFiles 'Quillbrook'
 $Logs = Join-Path $Output 'logs'

@@ -18,7 +18,7 @@ trap 'rm -rf "$work"' EXIT
 
 if [ -f "$tree/quillbrook-arm64.msi" ]; then
     msi=$tree/quillbrook-arm64.msi wxs=$tree/installer/quillbrook-arm64.wxs
-    options=(-DWITH_X86=no -DARM64_PLATFORM=ON)
+    options=(-DWITH_X86=yes -DARM64_PLATFORM=ON)
 else
     msi=$tree/quillbrook.msi wxs=$tree/installer/quillbrook.wxs
     options=(-DWITH_X86=yes)
