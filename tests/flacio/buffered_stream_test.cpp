@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <numeric>
 
 namespace {
@@ -134,6 +135,28 @@ TEST_F(Buffered, LargeReadLandsInTheCallersBufferInOneCall)
     ASSERT_EQ(io.Read(bytes, 1, 6), 6u) << "what follows the request came with it";
     EXPECT_EQ(bytes[5], 65);
     EXPECT_EQ(stream->Calls(StreamCall::Read), 2);
+}
+
+TEST(BufferedLargeRead, StreamReturningShortCountsIsAskedAgainUntilTheReadIsWhole)
+{
+    // A network redirector returns at most 32 KB a call with S_OK: a picture
+    // read in one call came back short.
+    Bytes bytes(300000);
+    std::iota(bytes.begin(), bytes.end(), std::uint8_t{1});
+    auto stream = MemoryStream::Create(bytes);
+    stream->SetReadChunk(32768);
+    BufferedStream io(stream.Get(), BufferedStream::kMetadataBlock);
+    Bytes first(10);
+    ASSERT_EQ(io.Read(first.data(), 1, first.size()), first.size());
+    Bytes picture(200000);
+    ASSERT_EQ(io.Read(picture.data(), 1, picture.size()), picture.size());
+    EXPECT_TRUE(std::equal(picture.begin(), picture.end(), bytes.begin() + 10));
+    Bytes next(4);
+    ASSERT_EQ(io.Read(next.data(), 1, next.size()), next.size());
+    EXPECT_TRUE(std::equal(next.begin(), next.end(), bytes.begin() + 200010));
+    stream->FailEveryCall(StreamCall::Read, STG_E_READFAULT);
+    ASSERT_EQ(io.Seek(100000, SEEK_SET), 0);
+    EXPECT_LT(io.Read(picture.data(), 1, 70000), 70000u) << "a failing call ends the read";
 }
 
 TEST(CopyWholeStream, StreamReportingMoreThanAskedCopiesOnlyWhatItHas)
