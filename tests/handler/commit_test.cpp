@@ -565,6 +565,18 @@ TEST(CommitSafety, TheNewCommentBlockIsCommittedBeforeTheOldOneIsRetired)
     ExpectEveryStoppedStateReads(original, *h.stream.Get(), {L"s:a", L"s:" + title});
     EXPECT_EQ(h.stream->Bytes().size(), original.size());
     EXPECT_EQ(ValueOf(LoadedHandler(h.stream->Bytes()).store.Get(), PKEY_Title), L"s:" + title);
+
+    // The Commit between the windows fails: its own result is returned, and
+    // the first window is put back (the padding it was written into gets its
+    // header back; what its body holds is no one's).
+    LoadedHandler failing(original);
+    ASSERT_EQ(SetText(failing.store.Get(), PKEY_Title, title.c_str()), S_OK);
+    failing.stream->FailCall(StreamCall::Commit, 1, STG_E_MEDIUMFULL);
+    EXPECT_EQ(failing.store->Commit(), STG_E_MEDIUMFULL);
+    EXPECT_EQ(ParseFlacLayout(failing.stream->Bytes()).Types(), ParseFlacLayout(original).Types());
+    EXPECT_EQ(ValueOf(LoadedHandler(failing.stream->Bytes()).store.Get(), PKEY_Title), L"s:a");
+    EXPECT_EQ(failing.store->Commit(), S_OK);
+    EXPECT_EQ(failing.stream->Bytes(), h.stream->Bytes());
 }
 
 TEST(CommitSafety, LargeBlocksAreNotMovedInPlaceWhereACopyCanBeMade)
