@@ -86,6 +86,7 @@ bool BenchLargeMetadata(const ClassSource& source, const CorpusFile& file, const
     DeleteFileW(scratch.c_str());
     Report("large_metadata_bytes", static_cast<double>(file.extent.MetadataLength()));
     Report("large_metadata_inplace_written", static_cast<double>(counts.bytesWritten));
+    Report("large_metadata_inplace_read", static_cast<double>(counts.bytesRead));
     Report("large_metadata_changed_span", static_cast<double>(changed));
     Report("large_metadata_inplace_us", micros);
     // Only a save that set a new peak is measured by it.

@@ -1,6 +1,6 @@
 // What an in-place write sends: its bytes against the span of bytes that
 // changed, and what a title edit costs a file with large pictures behind its
-// comments (bytes written, peak memory).
+// comments (bytes written and read, peak memory).
 #pragma once
 
 #include "bench/bench.h"

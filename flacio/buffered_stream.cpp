@@ -126,9 +126,18 @@ ULONG BufferedStream::ReadIntoCallerBuffer(std::uint8_t* buffer, ULONG wanted) n
     // ahead before go in front of them.
     const ULONG held = ReadAheadOf(wanted);
     const ULONGLONG start = m_position;
-    m_position += held;
+    // A stream may return fewer bytes than asked before its end (network
+    // redirectors do): it is asked again until the request's own bytes are
+    // in, it has no more, or a call fails.
     ULONG read = 0;
-    ReadStream(buffer, wanted, read);
+    while (read < wanted - held) {
+        m_position = start + held + read;
+        ULONG got = 0;
+        if (!ReadStream(buffer + read, wanted - read, got) || got == 0) {
+            break;
+        }
+        read += got;
+    }
     const ULONG own = std::min(read, wanted - held);
     std::vector<std::uint8_t> following;
     try {

@@ -70,8 +70,8 @@ private:
     // How many of the `wanted` bytes from the position were read ahead.
     ULONG ReadAheadOf(ULONG wanted) const noexcept;
     // A read that reaches beyond the read-ahead: the stream fills the
-    // caller's buffer in one call, and the bytes that were read ahead are
-    // copied in last. Returns the bytes delivered.
+    // caller's buffer (in one call, unless it returns short), and the bytes
+    // that were read ahead are copied in last. Returns the bytes delivered.
     ULONG ReadIntoCallerBuffer(std::uint8_t* buffer, ULONG wanted) noexcept;
     // Asks the stream its size once, when no one told it.
     bool LearnSize() noexcept;

@@ -1,20 +1,27 @@
 // Writing the tag map back into the file: the VORBIS_COMMENT block is rebuilt
 // from the map, the padding gathered at the end, and libFLAC writes the chain
 // in place when the padding absorbs the change, or else rewrites the whole
-// stream into the destination stream the property system provides. After a
+// stream into the destination stream the property system provides. A change
+// that would move more than a few blocks' worth of other bytes in place goes
+// through a destination too, wherever the stream offers one. After a
 // failure once a destination was handed out, every write goes through a
-// fresh destination until one has been committed. A write in place sends
-// only the bytes that change. One that could not be undone keeps the bytes
-// it could not put back, and every later Commit first tries again to put
-// them back; until that works, a complete copy or, on a stream that hands
-// out no destination, the next write in place mends the file.
+// fresh destination until one has been committed. A write in place reads
+// and sends only the windows of the region that change; where there are two
+// (the comment block moved into the padding at the end), the one that adds
+// the new block is written and committed first, so that the file holds a
+// comment block whatever stops the save. One that could not be undone keeps
+// the bytes it could not put back, and every later Commit first tries again
+// to put them back where the file still holds what the failed write left;
+// until that works, a complete copy or, on a stream that hands out no
+// destination, the next write in place of the whole region mends the file.
 #include "com/atl_exception.h"
 #include "flacio/buffered_stream.h"
-#include "flacio/changed_spans.h"
 #include "flacio/metadata_iterator.h"
+#include "flacio/region_capture.h"
 #include "flacio/stream_io.h"
 #include "flacio/stream_range.h"
 #include "handler/block_placement.h"
+#include "handler/metadata_layout.h"
 #include "handler/property_handler.h"
 #include "tags/utf8.h"
 
@@ -119,9 +126,17 @@ HRESULT CPropertyHandler::RebuildVorbisComment(const std::vector<std::string>& e
     unsigned oldLength = 0;
     do {
         FLAC__StreamMetadata* block = FLAC__metadata_iterator_get_block(iterator.get());
-        if (block->type == FLAC__METADATA_TYPE_VORBIS_COMMENT && vorbisComment == nullptr) {
+        if (block->type != FLAC__METADATA_TYPE_VORBIS_COMMENT) {
+            continue;
+        }
+        if (vorbisComment == nullptr) {
             vorbisComment = block;
             oldLength = block->length;
+        } else if (!FLAC__metadata_iterator_delete_block(iterator.get(), /*replace_with_padding=*/true)) {
+            // Readers take the first comment block, and so does every later
+            // save: another one (left by a save stopped between its two
+            // writes) is stale, and becomes padding of its own length.
+            return E_OUTOFMEMORY;
         }
     } while (FLAC__metadata_iterator_next(iterator.get()));
 
@@ -184,6 +199,11 @@ HRESULT CPropertyHandler::CheckWritable() const noexcept
 
 HRESULT CPropertyHandler::PutTagsIntoChain()
 {
+    if (m_chainStale && !m_unrestored.empty()) {
+        // The file holds part of a failed write's metadata: read now, it
+        // could describe blocks that are not there.
+        return E_FAIL;
+    }
     const HRESULT hr = m_chainStale ? ReadChainAgain() : S_OK;
     if (FAILED(hr)) {
         return hr;
@@ -194,40 +214,126 @@ HRESULT CPropertyHandler::PutTagsIntoChain()
 HRESULT CPropertyHandler::WriteChain()
 {
     const bool fitsInPlace = !FLAC__metadata_chain_check_if_tempfile_needed(m_file.Chain(), /*use_padding=*/true);
-    return fitsInPlace && !m_destinationOnly && m_unrestored.empty() ? WriteInPlace()
-                                                                     : WriteThroughDestination(fitsInPlace);
+    if (fitsInPlace) {
+        const HRESULT hr = SettlePadding();
+        if (FAILED(hr)) {
+            return hr;
+        }
+    }
+    bool inPlace = fitsInPlace && !m_destinationOnly && m_unrestored.empty();
+    if (inPlace && MovedBytes(m_fileLayout, LayoutOf(m_file.Chain())) > kLargestMove) {
+        // Blocks that large moved in place take a long write, which a kill or
+        // a power cut tears: a stream that can take a complete copy gets one.
+        // One that cannot has no other way, and its write can be undone.
+        ComPtr<IDestinationStreamFactory> factory;
+        inPlace = FAILED(m_file.Stream()->QueryInterface(IID_IDestinationStreamFactory, &factory)) || !factory;
+    }
+    return inPlace ? WriteInPlace(/*wholeRegion=*/false) : WriteThroughDestination(fitsInPlace);
 }
 
-HRESULT CPropertyHandler::WriteInPlace()
+HRESULT CPropertyHandler::SettlePadding()
 {
-    // A write that fails part way, or a Commit of the stream that fails after
-    // it, would leave the file half old and half new: keep what is
-    // overwritten, to put it back. The old bytes also tell which bytes
-    // change: only those are sent.
-    std::vector<std::uint8_t> previous;
-    HRESULT hr = ReadRange(m_file.Stream(), m_metadataOffset, m_metadataBytes, previous);
-    if (FAILED(hr)) {
-        return StreamFailure(hr);
+    // libFLAC lengthens, adds or shortens the last padding as it writes in
+    // place, so that the metadata keeps its length. A write that reaches no
+    // stream leaves the chain as the file will hold it.
+    RegionCapture nowhere({});
+    if (!FLAC__metadata_chain_write_with_callbacks(m_file.Chain(), true, nowhere.Handle(), RegionCaptureCallbacks)) {
+        return TakeChainStatus(m_file.Chain());
     }
-    BufferedStream io(m_file.Stream(), BufferedStream::kMetadataBlock, BufferedStream::kWholeWrite);
-    io.KnowSize(m_nonMetadataBytes + m_metadataBytes);
-    std::vector<ByteSpan> written;
-    if (!FLAC__metadata_chain_write_with_callbacks(m_file.Chain(), true, io.Handle(), BufferedIOCallbacks)) {
-        // What libFLAC gathered before it failed never reaches the file.
+    return S_OK;
+}
+
+std::vector<CPropertyHandler::RegionWrite> CPropertyHandler::GatherRegionWrites(const MetadataLayout& layout,
+                                                                                bool wholeRegion, HRESULT& hr)
+{
+    const std::vector<RegionRange> ranges =
+        wholeRegion ? std::vector<RegionRange>{{0, m_metadataBytes}} : ChangedWindows(m_fileLayout, layout);
+    // The old bytes of every window that held more than padding: to put
+    // back should the write fail, and to leave out what stays the same. A
+    // window that held only padding needs its padding headers alone back.
+    std::vector<std::vector<std::uint8_t>> previous(ranges.size());
+    std::vector<RegionCapture::Window> windows;
+    for (std::size_t i = 0; i < ranges.size(); ++i) {
+        const RegionRange& range = ranges[i];
+        windows.push_back({m_metadataOffset + range.start, m_metadataOffset + range.end, {}});
+        if (wholeRegion || !OnlyPadding(m_fileLayout, range)) {
+            hr = ReadRange(m_file.Stream(), m_metadataOffset + range.start, range.end - range.start, previous[i]);
+            if (FAILED(hr)) {
+                hr = StreamFailure(hr);
+                return {};
+            }
+        }
+    }
+    RegionCapture capture(std::move(windows));
+    if (!FLAC__metadata_chain_write_with_callbacks(m_file.Chain(), true, capture.Handle(), RegionCaptureCallbacks)) {
         hr = TakeChainStatus(m_file.Chain());
-        io.Discard();
-    } else if (!io.WroteToStream() && io.GatheredStart() == m_metadataOffset &&
-               io.Gathered().size() == previous.size()) {
-        written = ChangedSpans(previous.data(), io.Gathered().data(), previous.size());
-        hr = WriteSpans(io.Gathered(), written);
-        io.Discard();
-    } else {
-        // libFLAC wrote elsewhere than over the metadata it read: sent as it
-        // was written.
-        hr = io.Flush() ? S_OK : E_FAIL; // a write that failed, as libFLAC reports one
+        return {};
     }
-    if (io.WroteToStream()) {
-        written.assign(1, ByteSpan{0, previous.size()});
+    const PlacedBlock* const comment = FirstOfType(layout, FLAC__METADATA_TYPE_VORBIS_COMMENT);
+    std::vector<RegionWrite> writes;
+    for (std::size_t i = 0; i < ranges.size(); ++i) {
+        const std::vector<std::uint8_t>& now = capture.Windows()[i].bytes;
+        const std::vector<std::uint8_t>& old = previous[i];
+        std::size_t first = 0;
+        std::size_t last = now.size();
+        if (!old.empty()) {
+            while (first < last && old[first] == now[first]) {
+                ++first;
+            }
+            while (last > first && old[last - 1] == now[last - 1]) {
+                --last;
+            }
+        }
+        if (first == last) {
+            continue;
+        }
+        RegionWrite write;
+        write.offset = m_metadataOffset + ranges[i].start + first;
+        write.bytes.assign(now.begin() + first, now.begin() + last);
+        write.addsComment = comment != nullptr && comment->offset >= ranges[i].start && comment->offset < ranges[i].end;
+        if (!old.empty()) {
+            write.undo.push_back(
+                {write.offset, std::vector<std::uint8_t>(old.begin() + first, old.begin() + last), write.bytes});
+        } else {
+            for (const PlacedBlock& block : m_fileLayout) {
+                if (block.offset >= ranges[i].start && block.offset + 4 <= ranges[i].end) {
+                    const auto header = block.Header();
+                    const auto* const written = now.data() + (block.offset - ranges[i].start);
+                    write.undo.push_back({m_metadataOffset + block.offset,
+                                          std::vector<std::uint8_t>(header.begin(), header.end()),
+                                          std::vector<std::uint8_t>(written, written + 4)});
+                }
+            }
+        }
+        writes.push_back(std::move(write));
+    }
+    // The window that adds the new comment block goes first.
+    std::stable_partition(writes.begin(), writes.end(), [](const RegionWrite& w) { return w.addsComment; });
+    hr = S_OK;
+    return writes;
+}
+
+HRESULT CPropertyHandler::WriteInPlace(bool wholeRegion)
+{
+    MetadataLayout layout = LayoutOf(m_file.Chain());
+    HRESULT hr = S_OK;
+    const std::vector<RegionWrite> writes = GatherRegionWrites(layout, wholeRegion, hr);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    std::vector<OverwrittenBytes> undo;
+    for (std::size_t i = 0; i < writes.size() && SUCCEEDED(hr); ++i) {
+        if (i == 1 && writes.front().addsComment) {
+            // The new comment block is on the disk before the old one is
+            // retired: storage that keeps only some of the writes at a power
+            // cut still holds a comment block.
+            hr = m_file.Stream()->Commit(STGC_DEFAULT);
+            if (FAILED(hr)) {
+                break;
+            }
+        }
+        undo.insert(undo.begin(), writes[i].undo.begin(), writes[i].undo.end());
+        hr = StreamFailure(WriteRange(m_file.Stream(), writes[i].offset, writes[i].bytes));
     }
     if (SUCCEEDED(hr)) {
         // A stream's own success code (S_FALSE) is not this Commit's.
@@ -237,39 +343,17 @@ HRESULT CPropertyHandler::WriteInPlace()
     if (SUCCEEDED(hr)) {
         // Every byte of the region is now what the chain says.
         m_unrestored.clear();
+        m_fileLayout = std::move(layout);
         return S_OK;
     }
-    if (!written.empty()) {
-        std::vector<OverwrittenBytes> undo;
-        for (const ByteSpan& span : written) {
-            const auto* const first = previous.data() + span.offset;
-            undo.push_back({m_metadataOffset + span.offset, std::vector<std::uint8_t>(first, first + span.length)});
-        }
-        if (FAILED(PutBack(undo))) {
-            // The file may hold part of the new metadata. Every later Commit
-            // tries first to put these bytes back; meanwhile a complete copy
-            // written from the chain mends the file, and so does a write in
-            // place, which leaves the whole region as the chain says.
-            m_unrestored.push_back(std::move(undo));
-        }
+    if (!undo.empty() && FAILED(PutBack(undo))) {
+        // The file may hold part of the new metadata. Every later Commit
+        // tries first to put these bytes back; meanwhile a complete copy
+        // written from the chain mends the file, and so does a write in
+        // place of the whole region, which leaves it as the chain says.
+        m_unrestored.push_back(std::move(undo));
     }
     return hr;
-}
-
-HRESULT CPropertyHandler::WriteSpans(const std::vector<std::uint8_t>& bytes, const std::vector<ByteSpan>& spans)
-{
-    // The last span first: where the comment block moved into the padding at
-    // the end, a file stopped between the two writes holds it twice, and
-    // readers take the first, the old one.
-    for (auto span = spans.rbegin(); span != spans.rend(); ++span) {
-        const auto* const first = bytes.data() + span->offset;
-        const HRESULT hr = WriteRange(m_file.Stream(), m_metadataOffset + span->offset,
-                                      std::vector<std::uint8_t>(first, first + span->length));
-        if (FAILED(hr)) {
-            return StreamFailure(hr);
-        }
-    }
-    return S_OK;
 }
 
 HRESULT CPropertyHandler::PutBack(const std::vector<OverwrittenBytes>& undo) noexcept
@@ -294,8 +378,21 @@ void CPropertyHandler::PutBackUnrestored() noexcept
         return;
     }
     // The newest first: an older failed write's bytes are the older ones.
+    // Only where the file still holds what the failed write left (each byte
+    // the old one or the one being written): a file replaced since must not
+    // take old bytes of another.
     for (auto undo = m_unrestored.rbegin(); undo != m_unrestored.rend(); ++undo) {
-        if (FAILED(PutBack(*undo))) {
+        bool left = true;
+        for (const OverwrittenBytes& bytes : *undo) {
+            std::vector<std::uint8_t> now;
+            if (FAILED(ReadRange(m_file.Stream(), bytes.offset, bytes.bytes.size(), now))) {
+                return;
+            }
+            for (std::size_t i = 0; i < now.size() && left; ++i) {
+                left = now[i] == bytes.bytes[i] || now[i] == bytes.written[i];
+            }
+        }
+        if (left && FAILED(PutBack(*undo))) {
             return;
         }
     }
@@ -311,13 +408,24 @@ HRESULT CPropertyHandler::WriteThroughDestination(bool fitsInPlace)
     if (!factory) {
         // Nothing can be pending on a stream that hands out no destination;
         // a region that a failed write left damaged is written in place again.
-        return fitsInPlace && !m_destinationOnly ? WriteInPlace() : E_NOINTERFACE;
+        return fitsInPlace && !m_destinationOnly ? WriteInPlace(/*wholeRegion=*/!m_unrestored.empty()) : E_NOINTERFACE;
     }
     bool handedOut = false;
     bool chainRewritten = false;
     HRESULT hr = WriteNewDestination(*factory.Get(), fitsInPlace, handedOut, chainRewritten);
+    MetadataLayout layout;
+    if (SUCCEEDED(hr)) {
+        hr = GuardHResult([&]() -> HRESULT {
+            layout = LayoutOf(m_file.Chain());
+            return S_OK;
+        });
+    }
     if (SUCCEEDED(hr)) {
         hr = m_file.Stream()->Commit(STGC_DEFAULT);
+        // The copy may be in the file's place even when the Commit failed (a
+        // rename whose reply was lost): old bytes kept for the file that was
+        // there must never land in it.
+        m_unrestored.clear();
     }
     if (FAILED(hr)) {
         if (handedOut) {
@@ -326,8 +434,8 @@ HRESULT CPropertyHandler::WriteThroughDestination(bool fitsInPlace)
         return hr;
     }
     m_destinationOnly = false;
-    m_unrestored.clear();
     m_metadataBytes = ChainMetadataBytes(m_file.Chain());
+    m_fileLayout = std::move(layout);
     return S_OK;
 }
 
@@ -412,12 +520,22 @@ HRESULT CPropertyHandler::WriteDestination(IStream* destination, bool fitsInPlac
 
 HRESULT CPropertyHandler::ReadChainAgain() noexcept
 {
-    BufferedStream io(m_file.Stream(), BufferedStream::kMetadataBlock);
-    const HRESULT hr = m_file.Read(io);
+    const HRESULT hr = GuardHResult([&]() -> HRESULT {
+        // The checks of Initialize: a truncated file, block lengths that
+        // disagree with their contents, no STREAMINFO.
+        FileLayout layout;
+        HRESULT read = ReadChain(m_file.Stream(), layout);
+        if (FAILED(read)) {
+            return read;
+        }
+        const MetadataBlocks blocks = FindMetadataBlocks();
+        if (blocks.streamInfo == nullptr) {
+            return E_FAIL;
+        }
+        layout.metadataBytes = blocks.bytes;
+        TakeLayout(layout, blocks.lengthsMatch);
+        return S_OK;
+    });
     m_chainStale = FAILED(hr);
-    if (m_chainStale) {
-        return hr;
-    }
-    m_metadataBytes = ChainMetadataBytes(m_file.Chain());
-    return S_OK;
+    return hr;
 }

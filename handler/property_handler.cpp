@@ -107,15 +107,21 @@ HRESULT CPropertyHandler::ReadProperties(const MetadataBlocks& blocks, ULONGLONG
     return ParseVorbisComment(*blocks.vorbisComment, keys, tags);
 }
 
-void CPropertyHandler::TakeFile(const FileLayout& layout, bool lengthsMatch, KeyList& keys, TagMap& tags) noexcept
+void CPropertyHandler::TakeFile(const FileLayout& layout, bool lengthsMatch, KeyList& keys, TagMap& tags)
 {
+    TakeLayout(layout, lengthsMatch);
     m_keys.Swap(keys);
     m_tags.swap(tags);
     m_changed = false;
+    m_editedFields.clear();
+}
+
+void CPropertyHandler::TakeLayout(const FileLayout& layout, bool lengthsMatch)
+{
+    m_fileLayout = LayoutOf(m_file.Chain());
     m_metadataOffset = layout.metadataEnd - layout.metadataBytes;
     m_metadataBytes = layout.metadataBytes;
     m_nonMetadataBytes = layout.streamBytes - layout.metadataBytes;
-    m_editedFields.clear();
     m_lengthsMismatch = !lengthsMatch;
 }
 

@@ -4,8 +4,8 @@
 #pragma once
 
 #include "com/co_class.h"
-#include "flacio/changed_spans.h"
 #include "flacio/stream_chain.h"
+#include "handler/metadata_layout.h"
 #include "propkeys/key_list.h"
 #include "resources/identifiers.h"
 #include "resources/resource_ids.h"
@@ -111,7 +111,10 @@ private:
     HRESULT ReadProperties(const MetadataBlocks& blocks, ULONGLONG nonMetadataBytes, KeyList& keys, TagMap& tags);
     // Puts what was read in place of what the handler held, and forgets the
     // edits made since the last read.
-    void TakeFile(const FileLayout& layout, bool lengthsMatch, KeyList& keys, TagMap& tags) noexcept;
+    void TakeFile(const FileLayout& layout, bool lengthsMatch, KeyList& keys, TagMap& tags);
+    // Takes where the chain just read stands in the file; throws
+    // E_OUTOFMEMORY when the chain cannot be walked.
+    void TakeLayout(const FileLayout& layout, bool lengthsMatch);
 
     // The map's values as Vorbis comment entries NAME=value, in map order;
     // throws E_INVALIDARG for a value no legal comment can hold.
@@ -130,20 +133,38 @@ private:
     HRESULT CheckWritable() const noexcept;
     HRESULT PutTagsIntoChain();
     HRESULT WriteChain();
-    // Bytes a write in place overwrote, and where they were.
+    // Bytes a write in place overwrote, where they were, and what the write
+    // put there.
     struct OverwrittenBytes {
         ULONGLONG offset = 0;
         std::vector<std::uint8_t> bytes;
+        std::vector<std::uint8_t> written;
     };
-    // Overwrites the metadata where it stands, sending only the spans that
-    // change; on failure puts back what was there.
-    HRESULT WriteInPlace();
-    // Writes the `spans` of `bytes` (the new metadata region) over the
-    // region, the last span first; a stream failure is E_FAIL.
-    HRESULT WriteSpans(const std::vector<std::uint8_t>& bytes, const std::vector<ByteSpan>& spans);
+    // One window of the region a write in place sends, with what puts it
+    // back; `addsComment` when it holds the new comment block.
+    struct RegionWrite {
+        ULONGLONG offset = 0;
+        std::vector<std::uint8_t> bytes;
+        std::vector<OverwrittenBytes> undo;
+        bool addsComment = false;
+    };
+    // Lets libFLAC settle the padding at the end as a write in place would,
+    // without writing.
+    HRESULT SettlePadding();
+    // The windows of the region that change on the way to `layout` (the
+    // chain's), as libFLAC writes them, the one
+    // that adds the comment block first: only the bytes that differ from the
+    // file where its old bytes were read. All of the region when
+    // `wholeRegion`.
+    std::vector<RegionWrite> GatherRegionWrites(const MetadataLayout& layout, bool wholeRegion, HRESULT& hr);
+    // Overwrites the metadata where it stands, sending only the windows that
+    // change (all of the region when `wholeRegion`); on failure puts back
+    // what was there.
+    HRESULT WriteInPlace(bool wholeRegion);
     HRESULT PutBack(const std::vector<OverwrittenBytes>& undo) noexcept;
-    // Puts back the bytes that failed writes in place could not, and commits
-    // the stream; forgets them once that worked.
+    // Puts back the bytes that failed writes in place could not, where the
+    // file still holds what those writes left, and commits the stream;
+    // forgets them once that worked.
     void PutBackUnrestored() noexcept;
     // Writes the new file into a destination stream from the property
     // system, which the file stream's Commit puts in place: libFLAC's rewrite
@@ -162,7 +183,8 @@ private:
     void DropDestination(bool chainRewritten) noexcept;
     HRESULT WriteDestination(IStream* destination, bool fitsInPlace, bool& chainRewritten);
     // Reads the chain again from the stream, so that it describes the file as
-    // it is; on failure the handler refuses to write until a read succeeds.
+    // it is, with the checks of Initialize; on failure the handler refuses to
+    // write until a read succeeds.
     HRESULT ReadChainAgain() noexcept;
 
     // References to tag values owned by m_tags; valid until the map changes.
@@ -204,6 +226,9 @@ private:
     // ID3v2 tag in front of it, the audio frames): a rewrite must carry all of
     // it over.
     ULONGLONG m_nonMetadataBytes = 0;
+    // The blocks as the file holds them, which a write in place compares the
+    // chain with.
+    MetadataLayout m_fileLayout;
     // Set when the chain may not describe the file (a read after a failed
     // rewrite failed); the next Commit reads it again first.
     bool m_chainStale = false;

@@ -100,6 +100,13 @@ errors)
     if out=$(cli set "$work/e.flac" duration=5 2>&1); then fail "a read-only property was accepted"; fi
     expect_in "cannot be changed" "$out"
     [ "$(md5sum <"$work/e.flac")" = "$sum" ] || fail "a refused edit changed the file"
+    # A save that fails says what the file reads as afterwards: STREAMINFO's
+    # header claims 30 bytes, its fields take 34, and the handler refuses to
+    # write such metadata back.
+    python3 -c "import sys; d = bytearray(open(sys.argv[1], 'rb').read()); d[5:8] = (30).to_bytes(3, 'big')
+open(sys.argv[2], 'wb').write(d)" "$work/e.flac" "$work/d.flac"
+    if out=$(cli set "$work/d.flac" title=x 2>&1); then fail "a save of bad metadata reported success"; fi
+    expect_in "the changes could not be written; the file reads as before" "$out"
     # One bad file does not stop the others, and the exit code tells.
     if out=$(cli show "$work/text.flac" "$work/e.flac" 2>&1); then fail "exit code hid a failure"; fi
     expect_in "System.Title: Notes on the Engine" "$out"

@@ -192,6 +192,98 @@ std::string TagsOf(const std::wstring& file)
 // rewritten.
 const wchar_t kRoomyTitle[] = L"A title that needs the whole file rewritten";
 
+// Name queries that fail as some redirectors and volumes without a drive
+// letter do: for the normalized name only, or for every name.
+DWORD WINAPI OnlyTheOpenedName(HANDLE file, LPWSTR name, DWORD size, DWORD flags)
+{
+    if ((flags & FILE_NAME_OPENED) == 0) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return 0;
+    }
+    return GetFinalPathNameByHandleW(file, name, size, flags);
+}
+
+DWORD WINAPI NoName(HANDLE, LPWSTR, DWORD, DWORD)
+{
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return 0;
+}
+
+// Saves a title that needs the whole file rewritten through `stream`.
+HRESULT SaveRoomyTitle(IStream* stream)
+{
+    auto store = NewPropertyHandler();
+    HRESULT hr = InitializeWith(store.Get(), stream);
+    if (SUCCEEDED(hr)) {
+        PROPVARIANT value;
+        InitPropVariantFromString(kRoomyTitle, &value);
+        hr = store->SetValue(PKEY_Title, value);
+        PropVariantClear(&value);
+    }
+    return SUCCEEDED(hr) ? store->Commit() : hr;
+}
+
+TEST(SafeSaveStream, ALinkIsNotReplacedByAFileWhenItsTargetCannotBeNamed)
+{
+    const std::wstring folder = EmptyFolder(L"unnamed-link");
+    const std::wstring target = folder + L"\\target.flac";
+    CopyFixture(FixturePath(L"mono.flac"), target);
+    const Bytes before = ReadFileBytes(target);
+    const std::wstring link = folder + L"\\link.flac";
+    const std::string unixLink = ToUnixPath(link);
+    ASSERT_EQ(RunUnixTool("/bin/ln -s target.flac " + ShellQuote(unixLink)).exitCode, 0);
+
+    // The normalized name cannot be had, the name it was opened by can.
+    ComPtr<SafeSaveStream> stream;
+    ASSERT_EQ(SafeSaveStream::Open(link, &stream, OnlyTheOpenedName), S_OK);
+    EXPECT_EQ(stream->Path().substr(stream->Path().size() - 11), L"target.flac");
+    EXPECT_EQ(SaveRoomyTitle(stream.Get()), S_OK);
+    stream.Reset();
+    EXPECT_EQ(RunUnixTool("/usr/bin/test -L " + ShellQuote(unixLink)).exitCode, 0) << "the link became a file";
+    EXPECT_NE(TagsOf(target).find("TITLE=A title that needs"), std::string::npos);
+
+    // No name at all: a rewrite through the link is refused.
+    if ((GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        GTEST_SKIP() << "Wine shows a symbolic link as the file it leads to, not as a reparse point";
+    }
+    WriteFileBytes(target, before);
+    ASSERT_EQ(SafeSaveStream::Open(link, &stream, NoName), S_OK);
+    EXPECT_EQ(SaveRoomyTitle(stream.Get()), HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED));
+    EXPECT_NE(stream->Refusal().find(L"link"), std::wstring::npos);
+    stream.Reset();
+    EXPECT_EQ(RunUnixTool("/usr/bin/test -L " + ShellQuote(unixLink)).exitCode, 0) << "the link became a file";
+    EXPECT_EQ(ReadFileBytes(target), before);
+}
+
+TEST(SafeSaveStream, AFileReplacedByAnotherProgramDuringTheSaveKeepsThatProgramsVersion)
+{
+    const std::wstring folder = EmptyFolder(L"replaced");
+    const std::wstring file = folder + L"\\song.flac";
+    CopyFixture(FixturePath(L"mono.flac"), file);
+    ComPtr<SafeSaveStream> stream;
+    ASSERT_EQ(SafeSaveStream::Open(file, &stream), S_OK);
+    auto store = NewPropertyHandler();
+    ASSERT_EQ(InitializeWith(store.Get(), stream.Get()), S_OK);
+    PROPVARIANT value;
+    InitPropVariantFromString(kRoomyTitle, &value);
+    ASSERT_EQ(store->SetValue(PKEY_Title, value), S_OK);
+    PropVariantClear(&value);
+    // Another program saves the file its own way while the edit is pending:
+    // a new file renamed over it.
+    const std::string unixFile = ToUnixPath(file);
+    ASSERT_EQ(RunUnixTool("/bin/cp " + ShellQuote(ToUnixPath(FixturePath(L"tagged.flac"))) + " " +
+                          ShellQuote(unixFile + ".other") + " && /bin/mv " + ShellQuote(unixFile + ".other") + " " +
+                          ShellQuote(unixFile))
+                  .exitCode,
+              0);
+    EXPECT_TRUE(FAILED(store->Commit()));
+    EXPECT_FALSE(stream->Refusal().empty());
+    store.Reset();
+    stream.Reset();
+    EXPECT_EQ(ReadFileBytes(file), ReadFileBytes(FixturePath(L"tagged.flac")));
+    EXPECT_EQ(Listing(folder), "song.flac\n");
+}
+
 TEST(SafeSaveFiles, TheFileKeepsItsOwnNameAndItsCopiesAreFoundWhateverTheCaseTyped)
 {
     const std::wstring folder = EmptyFolder(L"case");

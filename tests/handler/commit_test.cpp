@@ -1,11 +1,13 @@
 #include "tests/support/flac_layout.h"
 #include "tests/support/handler_helpers.h"
+#include "tests/support/property_values.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <numeric>
 #include <optional>
 
 namespace {
@@ -450,6 +452,245 @@ TEST(CommitFailures, EveryStreamCallFailingInPlace)
 TEST(CommitFailures, EveryStreamCallFailingInARewrite)
 {
     FailEveryCall(FlacBuilder().Id3v2Prefix(20).StreamInfo().VorbisComment({"TITLE=a"}).Audio(20000).Build(), true);
+}
+
+// Every file a stopped save can leave: killed after any of its writes, or cut
+// off by a power failure that keeps any of the writes made since the last
+// Commit of the stream (each subset of them, over what that Commit made
+// durable).
+std::vector<Bytes> StatesAStoppedSaveCanLeave(const Bytes& before, const std::vector<MemoryStream::LoggedCall>& log)
+{
+    std::vector<Bytes> states;
+    Bytes durable = before;
+    std::vector<const MemoryStream::LoggedCall*> pending;
+    const auto apply = [](Bytes& bytes, const MemoryStream::LoggedCall& write) {
+        bytes.resize(std::max<std::size_t>(bytes.size(), write.offset + write.bytes.size()));
+        std::copy(write.bytes.begin(), write.bytes.end(), bytes.begin() + static_cast<std::ptrdiff_t>(write.offset));
+    };
+    const auto commit = [&] {
+        const std::size_t count = std::min<std::size_t>(pending.size(), 10);
+        for (std::size_t subset = 0; subset < (std::size_t{1} << count); ++subset) {
+            Bytes state = durable;
+            for (std::size_t i = 0; i < count; ++i) {
+                if ((subset >> i & 1) != 0) {
+                    apply(state, *pending[i]);
+                }
+            }
+            states.push_back(std::move(state));
+        }
+        for (const auto* write : pending) {
+            apply(durable, *write);
+        }
+        pending.clear();
+    };
+    for (const MemoryStream::LoggedCall& call : log) {
+        if (call.kind == StreamCall::Write) {
+            pending.push_back(&call);
+        } else {
+            commit();
+        }
+    }
+    commit();
+    return states;
+}
+
+// Each of those files reads, with the same pictures and audio as `original`,
+// and its title is one of `titles`.
+void ExpectEveryStoppedStateReads(const Bytes& original, const MemoryStream& stream,
+                                  const std::vector<std::wstring>& titles)
+{
+    const FlacLayout before = ParseFlacLayout(original);
+    const auto picturesOf = [](const FlacLayout& layout) {
+        const std::vector<std::uint8_t> types = layout.Types();
+        return std::count(types.begin(), types.end(), PictureType);
+    };
+    for (const Bytes& state : StatesAStoppedSaveCanLeave(original, stream.Log())) {
+        LoadedHandler h(state);
+        ASSERT_EQ(h.result, S_OK) << "a stopped save left a file that does not read";
+        const std::wstring title = ValueOf(h.store.Get(), PKEY_Title);
+        EXPECT_NE(std::find(titles.begin(), titles.end(), title), titles.end()) << "title read back: " << title;
+        const FlacLayout layout = ParseFlacLayout(state);
+        EXPECT_EQ(picturesOf(layout), picturesOf(before));
+        EXPECT_EQ(Tail(state, layout.audioOffset), Tail(original, before.audioOffset));
+    }
+}
+
+Bytes Pattern(std::size_t length)
+{
+    Bytes bytes(length);
+    std::iota(bytes.begin(), bytes.end(), std::uint8_t{3});
+    return bytes;
+}
+
+TEST(CommitSafety, BlocksOfRepeatedBytesThatShiftAreWrittenInOneGo)
+{
+    // Their equal bytes once split the write in two, and a file stopped
+    // between the writes held headers pointing into shifted data.
+    const Bytes original = FlacBuilder()
+                               .StreamInfo()
+                               .VorbisComment({"TITLE=a"})
+                               .Picture(3, "image/bmp", Bytes(40 * 1024, 0))
+                               .Padding(8192)
+                               .Audio(3000)
+                               .Build();
+    LoadedHandler h(original);
+    h.stream->StartLog();
+    ASSERT_EQ(SetText(h.store.Get(), PKEY_Title, L"a longer title"), S_OK);
+    ASSERT_EQ(h.store->Commit(), S_OK);
+    ExpectEveryStoppedStateReads(original, *h.stream.Get(), {L"s:a", L"s:a longer title"});
+    EXPECT_EQ(ValueOf(LoadedHandler(h.stream->Bytes()).store.Get(), PKEY_Title), L"s:a longer title");
+}
+
+TEST(CommitSafety, TheNewCommentBlockIsCommittedBeforeTheOldOneIsRetired)
+{
+    // The comment block outgrows the padding behind it and moves into the
+    // padding at the end, past a large picture: two windows.
+    const Bytes original = FlacBuilder()
+                               .StreamInfo()
+                               .VorbisComment({"TITLE=a"})
+                               .Padding(16)
+                               .Picture(3, "image/jpeg", Pattern(100 * 1024))
+                               .Padding(8192)
+                               .Audio(3000)
+                               .Build();
+    LoadedHandler h(original);
+    const std::wstring title = L"a title that outgrows the padding behind it";
+    ASSERT_EQ(SetText(h.store.Get(), PKEY_Title, title.c_str()), S_OK);
+    h.stream->StartLog();
+    const int before = h.stream->TotalCalls();
+    ASSERT_EQ(h.store->Commit(), S_OK);
+    EXPECT_EQ(h.stream->Calls(StreamCall::Write), 2);
+    EXPECT_EQ(h.stream->Calls(StreamCall::Commit), 2) << "one between the windows, one at the end";
+    EXPECT_LE(h.stream->TotalCalls() - before, 8);
+    ExpectEveryStoppedStateReads(original, *h.stream.Get(), {L"s:a", L"s:" + title});
+    EXPECT_EQ(h.stream->Bytes().size(), original.size());
+    EXPECT_EQ(ValueOf(LoadedHandler(h.stream->Bytes()).store.Get(), PKEY_Title), L"s:" + title);
+
+    // The Commit between the windows fails: its own result is returned, and
+    // the first window is put back (the padding it was written into gets its
+    // header back; what its body holds is no one's).
+    LoadedHandler failing(original);
+    ASSERT_EQ(SetText(failing.store.Get(), PKEY_Title, title.c_str()), S_OK);
+    failing.stream->FailCall(StreamCall::Commit, 1, STG_E_MEDIUMFULL);
+    EXPECT_EQ(failing.store->Commit(), STG_E_MEDIUMFULL);
+    EXPECT_EQ(ParseFlacLayout(failing.stream->Bytes()).Types(), ParseFlacLayout(original).Types());
+    EXPECT_EQ(ValueOf(LoadedHandler(failing.stream->Bytes()).store.Get(), PKEY_Title), L"s:a");
+    EXPECT_EQ(failing.store->Commit(), S_OK);
+    EXPECT_EQ(failing.stream->Bytes(), h.stream->Bytes());
+}
+
+TEST(CommitSafety, LargeBlocksAreNotMovedInPlaceWhereACopyCanBeMade)
+{
+    // The padding is split: neither part holds the grown comment block, both
+    // together do, and gathering them would move every picture in place.
+    const Bytes split = FlacBuilder()
+                            .StreamInfo()
+                            .VorbisComment({"TITLE=a"})
+                            .Padding(4096)
+                            .Picture(3, "image/jpeg", Pattern(100 * 1024))
+                            .Picture(4, "image/jpeg", Pattern(100 * 1024))
+                            .Picture(5, "image/jpeg", Pattern(100 * 1024))
+                            .Padding(4096)
+                            .Audio(3000)
+                            .Build();
+    // No comment block at all: the new one goes in front of the padding.
+    const Bytes noComments =
+        FlacBuilder().StreamInfo().Padding(8192).Picture(3, "image/jpeg", Pattern(100 * 1024)).Audio(3000).Build();
+    const std::wstring comment(6000, L'c');
+    for (const Bytes* original : {&split, &noComments}) {
+        for (const bool factory : {true, false}) {
+            SCOPED_TRACE(std::string(original == &split ? "split padding" : "no comment block") +
+                         (factory ? ", a stream that hands out destinations" : ", no destination factory"));
+            LoadedHandler h(*original);
+            if (factory) {
+                h.stream->EnableSafeSave();
+            }
+            ASSERT_EQ(SetText(h.store.Get(), PKEY_Comment, comment.c_str()), S_OK);
+            ASSERT_EQ(h.store->Commit(), S_OK);
+            // Where the stream has no other way, the write in place stays,
+            // with its undo.
+            EXPECT_EQ(h.stream->Calls(StreamCall::GetDestination), factory ? 1 : 0);
+            EXPECT_EQ(h.stream->Calls(StreamCall::Write), factory ? 0 : 1);
+            LoadedHandler again(h.stream->Bytes());
+            EXPECT_EQ(ValueOf(again.store.Get(), PKEY_Comment), L"s:" + comment);
+            const FlacLayout layout = ParseFlacLayout(h.stream->Bytes());
+            EXPECT_EQ(Tail(h.stream->Bytes(), layout.audioOffset),
+                      Tail(*original, ParseFlacLayout(*original).audioOffset));
+        }
+    }
+}
+
+TEST(CommitSafety, AStaleSecondCommentBlockBecomesPaddingAndLaterSavesReadBack)
+{
+    // A save stopped between its two writes: the new comment block is in the
+    // padding at the end, the old one still first.
+    Bytes file = FlacBuilder()
+                     .StreamInfo()
+                     .VorbisComment({"TITLE=before"})
+                     .Padding(16)
+                     .Picture(3, "image/jpeg", Pattern(100 * 1024))
+                     .VorbisComment({"TITLE=killed save"})
+                     .Padding(8000)
+                     .Audio(3000)
+                     .Build();
+    for (const wchar_t* title : {L"second save", L"third save", L"fifth save"}) {
+        LoadedHandler h(file);
+        ASSERT_EQ(SetText(h.store.Get(), PKEY_Title, title), S_OK);
+        ASSERT_EQ(h.store->Commit(), S_OK);
+        file = h.stream->Bytes();
+        EXPECT_EQ(ValueOf(LoadedHandler(file).store.Get(), PKEY_Title), std::wstring(L"s:") + title);
+        const std::vector<std::uint8_t> types = ParseFlacLayout(file).Types();
+        EXPECT_EQ(std::count(types.begin(), types.end(), VorbisCommentType), 1);
+    }
+}
+
+TEST(CommitRecovery, AFileReplacedByACommitThatFailedGetsNoOldBytes)
+{
+    const Bytes original = FlacBuilder().StreamInfo().VorbisComment({"TITLE=a"}).Padding(400).Audio(2000).Build();
+    LoadedHandler h(original);
+    h.stream->EnableSafeSave();
+    // A write in place and its undo fail on a full disk: old bytes wait.
+    ASSERT_EQ(SetText(h.store.Get(), PKEY_Title, L"a title that fits the padding"), S_OK);
+    h.stream->LimitWrites(20);
+    EXPECT_EQ(h.store->Commit(), E_FAIL);
+    // A rewrite whose rename took effect, though the Commit failed.
+    ASSERT_EQ(SetText(h.store.Get(), PKEY_Title, std::wstring(900, L'x').c_str()), S_OK);
+    h.stream->FailNextCommitAfterReplacing(STG_E_ACCESSDENIED);
+    EXPECT_EQ(h.store->Commit(), STG_E_ACCESSDENIED);
+    const Bytes replaced = h.stream->Bytes();
+    ASSERT_EQ(ValueOf(LoadedHandler(replaced).store.Get(), PKEY_Title), L"s:" + std::wstring(900, L'x'));
+    h.stream->LimitWrites(std::nullopt);
+    ASSERT_EQ(SetText(h.store.Get(), PKEY_Title, L"after"), S_OK);
+    EXPECT_EQ(h.store->Commit(), S_OK);
+    LoadedHandler again(h.stream->Bytes());
+    ASSERT_EQ(again.result, S_OK);
+    EXPECT_EQ(ValueOf(again.store.Get(), PKEY_Title), L"s:after");
+    EXPECT_EQ(Tail(h.stream->Bytes(), ParseFlacLayout(h.stream->Bytes()).audioOffset),
+              Tail(original, ParseFlacLayout(original).audioOffset));
+}
+
+TEST(CommitRecovery, ADamagedFileIsNotReadAgainWhileItsOldBytesWait)
+{
+    const Bytes original = FlacBuilder().StreamInfo().VorbisComment({"TITLE=a"}).Padding(400).Audio(2000).Build();
+    LoadedHandler h(original);
+    h.stream->EnableSafeSave();
+    ASSERT_EQ(SetText(h.store.Get(), PKEY_Title, L"a title that fits the padding"), S_OK);
+    h.stream->LimitWrites(60);
+    EXPECT_EQ(h.store->Commit(), E_FAIL);
+    const Bytes damaged = h.stream->Bytes();
+    ASSERT_NE(damaged, original);
+    // A rewrite that fails once libFLAC is done: the chain no longer
+    // describes the file, which is still full.
+    ASSERT_EQ(SetText(h.store.Get(), PKEY_Title, std::wstring(900, L'x').c_str()), S_OK);
+    h.stream->FailDestinationCall(StreamCall::Write, 1, STG_E_WRITEFAULT);
+    EXPECT_TRUE(FAILED(h.store->Commit()));
+    const int destinations = h.stream->Calls(StreamCall::GetDestination);
+    EXPECT_EQ(h.store->Commit(), E_FAIL) << "the old bytes could not be put back yet";
+    EXPECT_EQ(h.stream->Calls(StreamCall::GetDestination), destinations) << "nothing written from a damaged read";
+    EXPECT_EQ(h.stream->Bytes(), damaged);
+    h.stream->LimitWrites(std::nullopt);
+    ASSERT_EQ(h.store->Commit(), S_OK);
+    EXPECT_EQ(ValueOf(LoadedHandler(h.stream->Bytes()).store.Get(), PKEY_Title), L"s:" + std::wstring(900, L'x'));
 }
 
 } // namespace

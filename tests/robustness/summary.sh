@@ -31,6 +31,7 @@ awk '
             add("killed_saves", value[f, "killed_saves"]); add("killed_old", value[f, "killed_old"])
             add("killed_new", value[f, "killed_new"]); add("killed_broken", value[f, "killed_broken"])
             add("killed_left_behind", value[f, "killed_left_behind"]); add("killed_stale", value[f, "killed_left_until_next_save"])
+            add("killed_exact", value[f, "killed_exactly_between_writes"]); add("killed_exact_broken", value[f, "killed_exactly_between_writes_broken"])
             add("cycles", value[f, "cycles"]); add("apartment_operations", value[f, "operations"])
             add("apartment_rounds", value[f, "rounds"]); add("sections_checked", value[f, "sections_checked"])
             if (f ~ /long-run/) {
@@ -52,6 +53,7 @@ awk '
         printf "| commit sequences: commits failed / succeeded | %d / %d |\n", total["sequence_failed"], total["sequence_succeeded"]
         printf "| killed saves: kills, file old / new / broken | %d: %d / %d / %d |\n", total["killed_saves"], total["killed_old"], total["killed_new"], total["killed_broken"]
         printf "| killed saves: copies left until the next save / after it | %d / %d |\n", total["killed_stale"], total["killed_left_behind"]
+        printf "| killed saves: of those, killed exactly between two file writes, broken | %d, %d |\n", total["killed_exact"], total["killed_exact_broken"]
         printf "| long run: cycles | %d |\n", total["cycles"]
         printf "| long run: task-allocator blocks handed out / left | %d / %d |\n", handed, total["leaked_blocks"]
         printf "| long run: heap growth after warm-up | %d bytes |\n", heap

@@ -139,6 +139,8 @@ STDMETHODIMP MemoryStream::Write(const void* buffer, ULONG count, ULONG* written
     }
     if (landing != 0) {
         std::memcpy(m_bytes.data() + m_position, buffer, landing);
+        const auto* const bytes = static_cast<const std::uint8_t*>(buffer);
+        m_log.push_back({StreamCall::Write, m_position, std::vector<std::uint8_t>(bytes, bytes + landing)});
     }
     m_position += landing;
     if (written != nullptr) {
@@ -200,7 +202,8 @@ STDMETHODIMP MemoryStream::Commit(DWORD)
         m_lastDestinationCalls = m_destination->m_calls;
         m_destination.Reset();
     }
-    return S_OK;
+    m_log.push_back({StreamCall::Commit, 0, {}});
+    return std::exchange(m_commitFailureAfterReplacing, S_OK);
 }
 
 STDMETHODIMP MemoryStream::Revert()

@@ -61,6 +61,19 @@ public:
     // written, and then fail with STG_E_MEDIUMFULL (the write that crosses
     // the limit lands its first bytes); nullopt lifts the limit.
     void LimitWrites(std::optional<ULONGLONG> room) { m_writeRoom = room; }
+    // The next Commit puts the pending destination in place and then fails
+    // with `hr`, as a rename whose reply was lost does.
+    void FailNextCommitAfterReplacing(HRESULT hr) { m_commitFailureAfterReplacing = hr; }
+
+    // What reached this stream's bytes, in order, from StartLog on: each
+    // write (where, and the bytes that landed) and each Commit (no bytes).
+    struct LoggedCall {
+        StreamCall kind;
+        ULONGLONG offset = 0;
+        std::vector<std::uint8_t> bytes;
+    };
+    void StartLog() { m_log.clear(); }
+    const std::vector<LoggedCall>& Log() const { return m_log; }
 
     // ISequentialStream
     STDMETHOD(Read)(void* buffer, ULONG count, ULONG* read) override;
@@ -101,6 +114,8 @@ private:
     const void* m_lastReadBuffer = nullptr;
     ULONG m_lastReadCount = 0;
     std::optional<ULONGLONG> m_writeRoom;
+    HRESULT m_commitFailureAfterReplacing = S_OK;
+    std::vector<LoggedCall> m_log;
     bool m_safeSave = false;
     ComPtr<MemoryStream> m_destination;
     std::map<StreamCall, std::pair<int, HRESULT>> m_destinationFailures;

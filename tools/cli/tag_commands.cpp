@@ -78,6 +78,53 @@ HRESULT Show(const ClassSource& classes, const std::wstring& file, bool json, bo
     return S_OK;
 }
 
+// The changed properties' values as `store` reads them, as text.
+std::vector<std::wstring> ValuesOf(IPropertyStore* store, const std::vector<const PropertyName*>& properties)
+{
+    std::vector<std::wstring> values;
+    for (const PropertyName* property : properties) {
+        PROPVARIANT value;
+        PropVariantInit(&value);
+        store->GetValue(property->key, &value);
+        values.push_back(DisplayText(value, property->kind));
+        PropVariantClear(&value);
+    }
+    return values;
+}
+
+// What a save that failed left, from the file read again: its old values, the
+// new ones, some of each, or metadata that no longer reads.
+std::string WhatAFailedSaveLeft(const ClassSource& classes, const std::wstring& file,
+                                const std::vector<const PropertyName*>& properties,
+                                const std::vector<std::wstring>& before, const std::vector<std::wstring>& wanted)
+{
+    Microsoft::WRL::ComPtr<IStream> stream;
+    Microsoft::WRL::ComPtr<IInitializeWithStream> init;
+    Microsoft::WRL::ComPtr<IPropertyStore> store;
+    HRESULT hr = SHCreateStreamOnFileEx(file.c_str(), STGM_READ | STGM_SHARE_DENY_WRITE, FILE_ATTRIBUTE_NORMAL, FALSE,
+                                        nullptr, &stream);
+    if (SUCCEEDED(hr)) {
+        hr = classes.Create(CLSID_PropertyHandler, IID_PPV_ARGS(&init));
+    }
+    if (SUCCEEDED(hr)) {
+        hr = init->Initialize(stream.Get(), STGM_READ);
+    }
+    if (SUCCEEDED(hr)) {
+        hr = init.As(&store);
+    }
+    if (FAILED(hr)) {
+        return "the changes could not be written, and the file's metadata cannot be read back: it may be damaged";
+    }
+    const std::vector<std::wstring> now = ValuesOf(store.Get(), properties);
+    if (now == before) {
+        return "the changes could not be written; the file reads as before";
+    }
+    if (now == wanted) {
+        return "the save reported a failure, yet the file reads with the new values";
+    }
+    return "the changes could not be written completely; the file reads with some of them";
+}
+
 } // namespace
 
 int ShowProperties(const ClassSource& classes, const std::vector<std::wstring>& files, bool json)
@@ -155,6 +202,14 @@ int ChangeTags(const ClassSource& classes, const std::wstring& file, const std::
     if (SUCCEEDED(hr)) {
         hr = OpenHandler(classes, file, stream.Get(), store);
     }
+    std::vector<const PropertyName*> properties;
+    std::vector<std::wstring> wanted;
+    for (const Change& change : changes) {
+        properties.push_back(change.property);
+        wanted.push_back(DisplayText(change.value, change.property->kind));
+    }
+    // What the file held, to tell what a failed save left.
+    const std::vector<std::wstring> old = store ? ValuesOf(store.Get(), properties) : wanted;
     if (SUCCEEDED(hr)) {
         Microsoft::WRL::ComPtr<IPropertyStoreCapabilities> capabilities;
         store.As(&capabilities);
@@ -173,11 +228,11 @@ int ChangeTags(const ClassSource& classes, const std::wstring& file, const std::
     }
     if (SUCCEEDED(hr)) {
         hr = store->Commit();
+        const std::wstring refusal = FAILED(hr) ? stream->Refusal() : std::wstring();
+        store.Reset();
+        stream.Reset();
         if (FAILED(hr)) {
-            Fail(file,
-                 stream->Refusal().empty()
-                     ? "the changes could not be written; the file is unchanged or was rewritten whole"
-                     : Utf8(stream->Refusal()),
+            Fail(file, refusal.empty() ? WhatAFailedSaveLeft(classes, file, properties, old, wanted) : Utf8(refusal),
                  hr);
         }
     }

@@ -48,24 +48,33 @@ std::wstring WithoutLengthLimit(const std::wstring& fullPath)
 }
 
 // The name the file system gives the open file: the case it was created
-// with, its long name, the target of a symbolic link. `fallback` where the
-// file system cannot say.
-std::wstring FinalName(HANDLE file, const std::wstring& fallback)
+// with, its long name, the target of a symbolic link. Some redirectors and
+// volumes without a drive letter cannot give the normalized name; the name
+// the file was opened by still leads past a link. Empty where neither can be
+// had.
+std::wstring FinalName(HANDLE file, PathNameQuery query)
 {
-    std::wstring name(MAX_PATH, L'\0');
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        const DWORD length = GetFinalPathNameByHandleW(file, name.data(), static_cast<DWORD>(name.size()),
-                                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (length == 0) {
-            break;
-        }
-        if (length < name.size()) {
+    for (const DWORD kind : {DWORD{FILE_NAME_NORMALIZED}, DWORD{FILE_NAME_OPENED}}) {
+        std::wstring name(MAX_PATH, L'\0');
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            const DWORD length = query(file, name.data(), static_cast<DWORD>(name.size()), kind | VOLUME_NAME_DOS);
+            if (length == 0) {
+                break;
+            }
+            if (length < name.size()) {
+                name.resize(length);
+                return name;
+            }
             name.resize(length);
-            return name;
         }
-        name.resize(length);
     }
-    return fallback;
+    return {};
+}
+
+bool IsReparsePoint(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 constexpr int CopyNameAttempts = 64;
@@ -150,14 +159,21 @@ bool IsEncrypted(HANDLE file)
 }
 
 // The original's named streams (a download's zone mark, say) onto the new
-// copy, as replacing the file would keep them.
-void CopyNamedStreams(const std::wstring& original, const std::wstring& copy)
+// copy, as replacing the file would keep them. A stream that cannot be copied
+// whole fails the copy: the rename would lose it. A file system without
+// named streams has none to copy.
+HRESULT CopyNamedStreams(const std::wstring& original, const std::wstring& copy)
 {
     WIN32_FIND_STREAM_DATA found{};
     const HANDLE search = FindFirstStreamW(original.c_str(), FindStreamInfoStandard, &found, 0);
     if (search == INVALID_HANDLE_VALUE) {
-        return;
+        const DWORD error = GetLastError();
+        return error == ERROR_HANDLE_EOF || error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||
+                       error == ERROR_CALL_NOT_IMPLEMENTED
+                   ? S_OK
+                   : HRESULT_FROM_WIN32(error);
     }
+    HRESULT hr = S_OK;
     do {
         const std::wstring name = found.cStreamName;
         if (name == L"::$DATA") {
@@ -165,22 +181,78 @@ void CopyNamedStreams(const std::wstring& original, const std::wstring& copy)
         }
         const HANDLE from = CreateFileW((original + name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        const HANDLE to =
-            CreateFileW((copy + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        char buffer[64 * 1024];
-        DWORD read = 0;
-        DWORD written = 0;
-        while (from != INVALID_HANDLE_VALUE && to != INVALID_HANDLE_VALUE &&
-               ReadFile(from, buffer, sizeof(buffer), &read, nullptr) && read != 0 &&
-               WriteFile(to, buffer, read, &written, nullptr)) {
+        const HANDLE to = from == INVALID_HANDLE_VALUE ? INVALID_HANDLE_VALUE
+                                                       : CreateFileW((copy + name).c_str(), GENERIC_WRITE, 0, nullptr,
+                                                                     CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (to == INVALID_HANDLE_VALUE) {
+            hr = LastError();
+        }
+        std::vector<char> buffer(64 * 1024);
+        while (SUCCEEDED(hr)) {
+            DWORD read = 0;
+            DWORD written = 0;
+            if (!ReadFile(from, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) {
+                hr = LastError();
+            } else if (read == 0) {
+                break;
+            } else if (!WriteFile(to, buffer.data(), read, &written, nullptr) || written != read) {
+                hr = LastError();
+            }
         }
         for (const HANDLE handle : {from, to}) {
             if (handle != INVALID_HANDLE_VALUE) {
                 CloseHandle(handle);
             }
         }
-    } while (FindNextStreamW(search, &found));
+    } while (SUCCEEDED(hr) && FindNextStreamW(search, &found));
+    if (SUCCEEDED(hr) && GetLastError() != ERROR_HANDLE_EOF) {
+        hr = LastError();
+    }
     FindClose(search);
+    return hr;
+}
+
+// What tells whether the file changed: where it is, its size and when it was
+// last written.
+struct FileState {
+    DWORD volume = 0;
+    DWORD indexHigh = 0;
+    DWORD indexLow = 0;
+    DWORD sizeHigh = 0;
+    DWORD sizeLow = 0;
+    FILETIME written{};
+
+    bool operator==(const FileState& other) const
+    {
+        return volume == other.volume && indexHigh == other.indexHigh && indexLow == other.indexLow &&
+               sizeHigh == other.sizeHigh && sizeLow == other.sizeLow && CompareFileTime(&written, &other.written) == 0;
+    }
+};
+
+bool StateOf(HANDLE file, FileState& state)
+{
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(file, &information)) {
+        return false;
+    }
+    state = {information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow,
+             information.nFileSizeHigh,        information.nFileSizeLow,   information.ftLastWriteTime};
+    return true;
+}
+
+// The state of the file that `path` names now, opened for its attributes
+// alone, as any other program may have it open.
+bool StateOf(const std::wstring& path, FileState& state)
+{
+    const HANDLE file =
+        CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    const bool known = StateOf(file, state);
+    CloseHandle(file);
+    return known;
 }
 
 // Gives the finished copy what replacing the file would keep of the
@@ -253,7 +325,7 @@ HRESULT RenameOver(HANDLE copy, const std::wstring& original)
 
 } // namespace
 
-HRESULT SafeSaveStream::Open(const std::wstring& path, SafeSaveStream** stream)
+HRESULT SafeSaveStream::Open(const std::wstring& path, SafeSaveStream** stream, PathNameQuery nameQuery)
 {
     if (stream == nullptr) {
         return E_POINTER;
@@ -279,13 +351,20 @@ HRESULT SafeSaveStream::Open(const std::wstring& path, SafeSaveStream** stream)
     if (FAILED(hr)) {
         return hr;
     }
-    // From here on the file goes by its own name, not the one typed.
-    std::wstring finalPath = FinalName(file->Handle(), fullPath);
+    // From here on the file goes by its own name, not the one typed. Where
+    // the file system cannot name it, the typed name stands; through a link
+    // that name is the link's, which a rewrite must not replace.
+    std::wstring finalPath = FinalName(file->Handle(), nameQuery);
+    const bool unnamedLink = finalPath.empty() && IsReparsePoint(fullPath);
+    if (finalPath.empty()) {
+        finalPath = fullPath;
+    }
     RemoveStaleCopies(finalPath);
     ComPtr<SafeSaveStream> opened(new (std::nothrow) SafeSaveStream(std::move(finalPath), std::move(file)));
     if (!opened) {
         return E_OUTOFMEMORY;
     }
+    opened->m_unnamedLink = unnamedLink;
     *stream = opened.Detach();
     return S_OK;
 }
@@ -372,15 +451,27 @@ STDMETHODIMP SafeSaveStream::Commit(DWORD flags)
         return hr;
     }
     // The original is closed so that the finished copy can take its name;
-    // either way the file is opened again afterwards.
+    // either way the file is opened again afterwards. A program that changes
+    // the file once it is closed would have its change replaced unseen: the
+    // file must be as it was when it was closed.
+    FileState closed;
+    const bool stateKnown = StateOf(m_file->Handle(), closed);
     m_file.Reset();
-    if (!DeleteWhenClosed(m_destination->Handle(), false)) {
+    FileState now;
+    if (!stateKnown || !StateOf(m_path, now) || !(now == closed)) {
+        hr = HRESULT_FROM_WIN32(ERROR_FILE_INVALID);
+        m_refusal = L"the file changed while the changes were being saved: they were not written, and the file "
+                    L"keeps the other program's change";
+        DiscardDestination();
+    } else if (!DeleteWhenClosed(m_destination->Handle(), false)) {
         hr = LastError();
         DiscardDestination();
-    } else {
+    } else if (FAILED(hr = CopyNamedStreams(m_path, m_temporaryPath))) {
         // Named streams can be opened by name only now that the copy is no
-        // longer marked; most files have none.
-        CopyNamedStreams(m_path, m_temporaryPath);
+        // longer marked; most files have none. One that did not come over
+        // would be lost with the rename.
+        DiscardDestination();
+    } else {
         hr = RenameOver(m_destination->Handle(), m_path);
         if (FAILED(hr)) {
             // A rename can fail and yet have happened (on a share whose reply
@@ -486,6 +577,12 @@ STDMETHODIMP SafeSaveStream::GetDestinationStream(IStream** destination)
         return E_UNEXPECTED;
     }
     DiscardDestination();
+    if (m_unnamedLink) {
+        m_refusal = L"the file is reached through a link whose target Windows could not name, and these changes "
+                    L"need the whole file rewritten, which would replace the link with a file: refused, nothing "
+                    L"was changed";
+        return HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);
+    }
     bool encrypted = false;
     HRESULT hr = CheckReplaceable(encrypted);
     HANDLE file = INVALID_HANDLE_VALUE;

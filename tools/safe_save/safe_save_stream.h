@@ -17,7 +17,10 @@
 // that has no MAX_PATH limit. A rewrite of a file that has other names (hard
 // links) is refused, since replacing it would part it from them; an
 // encrypted file's copy is made encrypted, or the rewrite refused; the owner
-// is carried over where the process may set it.
+// is carried over where the process may set it. Where the file system cannot
+// name the file and the typed name is a link, a rewrite is refused. A named
+// stream that cannot be carried over, or a file that another program changed
+// once this stream closed it, fails the Commit and leaves the file as it is.
 #pragma once
 
 #include "tools/common/unknown_object.h"
@@ -26,11 +29,16 @@
 #include <string>
 #include <wrl/client.h>
 
+// How the stream asks the name of its open file:
+// GetFinalPathNameByHandleW, or a stand-in that fails as some redirectors do.
+using PathNameQuery = DWORD(WINAPI*)(HANDLE file, LPWSTR name, DWORD size, DWORD flags);
+
 class SafeSaveStream final : public UnknownObject<IStream, IDestinationStreamFactory> {
 public:
     // Opens `path` for reading and writing; the new stream has one reference.
     // A read-only file gives HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED).
-    static HRESULT Open(const std::wstring& path, SafeSaveStream** stream);
+    static HRESULT Open(const std::wstring& path, SafeSaveStream** stream,
+                        PathNameQuery nameQuery = GetFinalPathNameByHandleW);
 
     // ISequentialStream and IStream: the original file.
     STDMETHOD(Read)(void* buffer, ULONG count, ULONG* read) override;
@@ -55,8 +63,8 @@ public:
     const std::wstring& TemporaryPath() const { return m_temporaryPath; }
     // The file's own name, as its open handle gives it.
     const std::wstring& Path() const { return m_path; }
-    // Why the last GetDestinationStream refused to make a copy, for the
-    // user; empty when it did not refuse.
+    // Why the last GetDestinationStream refused to make a copy, or the last
+    // Commit to put it in place, for the user; empty when neither refused.
     const std::wstring& Refusal() const { return m_refusal; }
 
 private:
@@ -75,6 +83,9 @@ private:
     std::wstring m_path;
     std::wstring m_temporaryPath;
     std::wstring m_refusal;
+    // The file system could not name the file, and the typed name is a link:
+    // a rewrite would put a file in the link's place.
+    bool m_unnamedLink = false;
     Microsoft::WRL::ComPtr<FileHandleStream> m_file;
     Microsoft::WRL::ComPtr<FileHandleStream> m_destination;
 };
