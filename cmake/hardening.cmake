@@ -1,8 +1,12 @@
 # Hardened PE: ASLR (with high-entropy addresses on x64 and ARM64), NX, stack
 # protector, and Control Flow Guard (compiled in by the toolchain files, see
-# cmake/codegen.cmake). SafeSEH does not apply: x86 mingw code unwinds with
-# DWARF tables rather than SEH handlers. Not fortified: mingw-w64 10's C
-# headers have no fortified functions (_FORTIFY_SOURCE changes nothing).
+# cmake/codegen.cmake). On x86, no SEH handlers: nothing here registers an
+# SEH frame (x86 code unwinds with DWARF tables), and the images say so
+# (IMAGE_DLLCHARACTERISTICS_NO_SEH). An x86 image with neither that bit nor
+# a SafeSEH table counts as legacy code, in which Windows accepts any address
+# as an exception handler when a 32-bit host runs without SEHOP. Not
+# fortified: mingw-w64 10's C headers have no fortified functions
+# (_FORTIFY_SOURCE changes nothing).
 # Everything is linked statically (the mingw-w64 C runtime, compiler-rt,
 # libunwind, libc++abi, libc++ and the toolchain's own libssp, all compiled
 # with the guard by scripts/toolchain), so that the module imports only
@@ -11,6 +15,8 @@ add_compile_options(-fstack-protector-strong)
 add_link_options(-static -Wl,--dynamicbase -Wl,--nxcompat)
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     add_link_options(-Wl,--high-entropy-va)
+else()
+    add_link_options(-Wl,--no-seh)
 endif()
 # The same bytes from every build of one commit: no link time in the headers
 # (lld then writes 0), and PDBs that name the build tree by a fixed name.

@@ -26,19 +26,25 @@ static void AllowIndirectCall(void) {}
 // any address must not be a valid call target itself, or a checked call
 // could reach anything through it: it is declared below as data, whose
 // address does not enter the table (and the label has no function type).
+// Windows marks valid targets in a bitmap of 16-byte slots, and a table entry
+// that is not 16-aligned makes its whole slot valid: the jump has a slot of
+// its own (aligned before and after), so that no function placed beside it
+// (ARM64 functions are only 4-aligned) shares a slot with it.
 #if defined(__x86_64__)
 __asm__(".text\n"
         ".p2align 4\n"
         ".globl quillbrook_guard_dispatch_default\n"
         "quillbrook_guard_dispatch_default:\n"
-        "\tjmp *%rax\n");
+        "\tjmp *%rax\n"
+        ".p2align 4\n");
 #define QUILLBROOK_HAS_DISPATCH 1
 #elif defined(__aarch64__)
 __asm__(".text\n"
-        ".p2align 2\n"
+        ".p2align 4\n"
         ".globl quillbrook_guard_dispatch_default\n"
         "quillbrook_guard_dispatch_default:\n"
-        "\tbr x9\n");
+        "\tbr x9\n"
+        ".p2align 4\n");
 #define QUILLBROOK_HAS_DISPATCH 1
 #endif
 
@@ -73,9 +79,12 @@ typedef QuillbrookLoadConfig LoadConfigImage;
 #define GUARD_FLAGS .GuardFlags = ADDRESS(__guard_flags)
 #endif
 
-// Fields left out are 0: no SafeSEH table (x86 mingw code unwinds with DWARF
-// tables, not SEH handlers), no security cookie (the stack protector keeps
-// its own guard), no hot-patch, enclave or CHPE data.
+// Fields left out are 0: no SafeSEH table (nothing here registers an SEH
+// frame: x86 code unwinds with DWARF tables; the x86 images say so with
+// IMAGE_DLLCHARACTERISTICS_NO_SEH, see cmake/hardening.cmake, as an x86 image
+// with neither would have Windows accept any address in it as an exception
+// handler), no security cookie (the stack protector keeps its own guard), no
+// hot-patch, enclave or CHPE data.
 __attribute__((used)) const LoadConfigImage _load_config_used = {
     .Size = sizeof(LoadConfigImage),
     .GuardCFCheckFunctionPointer = ADDRESS(&__guard_check_icall_fptr),

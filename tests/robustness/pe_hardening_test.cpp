@@ -1,8 +1,8 @@
 // The built quillbrook.dll stays hardened: ASLR (with high-entropy addresses
 // on x64 and ARM64) and relocations to apply it, NX, and no section both
-// writable and executable; Control Flow Guard with its table of valid call
-// targets, and on x64 CET shadow-stack compatibility; and it is built for
-// the machine of its build. Read from the file's PE headers. (Wine enforces
+// writable and executable; on x86 no SEH handlers (NO_SEH); Control Flow
+// Guard with its table of valid call targets, and on x64 CET shadow-stack
+// compatibility; and it is built for the machine of its build. Read from the file's PE headers. (Wine enforces
 // neither CFG nor CET: what Windows reads to enforce them is checked here.)
 #include "tests/robustness/figures.h"
 #include "tests/support/test_files.h"
@@ -103,6 +103,9 @@ TEST(HardenedModule, DllHasAslrNxAndNoWritableCode)
     EXPECT_TRUE(characteristics & IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA) << "high-entropy ASLR";
 #else
     EXPECT_EQ(nt.FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
+    // With neither this bit nor a SafeSEH table, a 32-bit host without SEHOP
+    // would accept any address in the module as an exception handler.
+    EXPECT_TRUE(characteristics & IMAGE_DLLCHARACTERISTICS_NO_SEH) << "NO_SEH";
 #endif
     EXPECT_TRUE(characteristics & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE) << "ASLR";
     EXPECT_TRUE(characteristics & IMAGE_DLLCHARACTERISTICS_NX_COMPAT) << "NX";
@@ -154,21 +157,37 @@ TEST(HardenedModule, DllHasControlFlowGuard)
 #endif
     ASSERT_GT(config.GuardCFFunctionCount, 0u) << "valid call targets";
 
-    // Each entry: a 4-byte RVA, then the metadata bytes that the flags give.
+    // Windows' bitmap of valid targets, from the table: each entry (a 4-byte
+    // RVA, then the metadata bytes that the flags give) marks its 16-byte
+    // slot, an aligned one for its own address only, any other for the
+    // whole slot; a suppressed one marks nothing.
     const std::size_t stride = 4 + (config.GuardFlags >> QUILLBROOK_GUARD_CF_FUNCTION_TABLE_SIZE_SHIFT);
     const DWORD table = dll.RvaOfAddress(config.GuardCFFunctionTable);
-    std::set<DWORD> targets;
+    std::set<DWORD> alignedTargets;
+    std::set<DWORD> wholeSlots;
     for (ULONG_PTR i = 0; i < config.GuardCFFunctionCount; ++i) {
-        targets.insert(dll.AtRva<DWORD>(static_cast<DWORD>(table + i * stride)));
+        const DWORD entry = static_cast<DWORD>(table + i * stride);
+        constexpr BYTE suppressed = 0x01; // IMAGE_GUARD_FLAG_FID_SUPPRESSED
+        if (stride > 4 && (dll.AtRva<BYTE>(entry + 4) & suppressed)) {
+            continue;
+        }
+        const DWORD target = dll.AtRva<DWORD>(entry);
+        if (target % 16 == 0) {
+            alignedTargets.insert(target);
+        } else {
+            wholeSlots.insert(target / 16);
+        }
     }
+    const auto valid = [&](DWORD rva) { return alignedTargets.count(rva) || wholeSlots.count(rva / 16); };
     const DWORD getClassObject = dll.ExportRva("DllGetClassObject");
     ASSERT_NE(getClassObject, 0u) << "DllGetClassObject exported";
-    EXPECT_TRUE(targets.count(getClassObject)) << "DllGetClassObject in the table of valid call targets";
+    EXPECT_TRUE(valid(getClassObject)) << "DllGetClassObject a valid call target";
 #if defined(__x86_64__) || defined(__aarch64__)
     // The dispatch pointer's default jumps to whatever address it is given:
     // as a valid call target it would let a checked call go anywhere.
     const auto dispatchDefault = dll.AtRva<ULONG_PTR>(dll.RvaOfAddress(config.GuardCFDispatchFunctionPointer));
-    EXPECT_FALSE(targets.count(dll.RvaOfAddress(dispatchDefault))) << "the dispatch default is not a valid call target";
+    EXPECT_FALSE(valid(dll.RvaOfAddress(dispatchDefault)))
+        << "the dispatch default, or a target in its 16-byte slot, is a valid call target";
 #endif
     // The longjmp flag only with a table: Windows would take it as the list
     // of every place a longjmp may land.
