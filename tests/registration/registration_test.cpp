@@ -1,5 +1,7 @@
 // Registration and unregistration of the built DLL. These tests change the
-// registry: they run one at a time in a Wine prefix of their own.
+// registry: they run one at a time in a Wine prefix of their own, and each
+// puts the keys it touches back as it found them (on Windows, tests/windows/
+// run.ps1 runs them on a machine that may have the product installed).
 #include "com/registration.h"
 #include "com/script_replacement.h"
 #include "resources/identifiers.h"
@@ -11,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <vector>
 
 namespace {
 
@@ -54,10 +57,27 @@ bool TypeLibraryLoads()
     return LoadRegTypeLib(LIBID_QuillbrookLib, 1, 0, 0x0409, &library) == S_OK;
 }
 
+// The keys registration writes, under the machine's and the user's classes.
+std::vector<std::wstring> RegistrationKeys()
+{
+    std::vector<std::wstring> keys;
+    for (const auto& key : {kAppIdKey, kHandlerKey, kThumbnailKey, L"TypeLib\\" + GuidText(LIBID_QuillbrookLib)}) {
+        keys.push_back(kMachineClasses + key);
+    }
+    return keys;
+}
+
 struct Registration : testing::Test {
-    // Every test starts from a registry without the module's entries.
+    // Every test starts from a registry without the module's entries. The
+    // keys as they were (on a machine where the product is installed, its
+    // registration) are saved first and put back by TearDown.
     void SetUp() override
     {
+        if (m_saved.empty()) {
+            for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+                m_saved.emplace_back(root, RegistrationKeys());
+            }
+        }
         for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
             for (const auto& key : {kAppIdKey, kHandlerKey, kThumbnailKey}) {
                 DeleteRegistryTree(root, kMachineClasses + key);
@@ -65,6 +85,15 @@ struct Registration : testing::Test {
         }
         UnRegisterTypeLib(LIBID_QuillbrookLib, 1, 0, 0x0409, kSysKind);
     }
+
+    void TearDown() override
+    {
+        for (const auto& saved : m_saved) {
+            saved.Restore();
+        }
+    }
+
+    std::vector<SavedRegistryKeys> m_saved;
 
     static RegistryTree Read(HKEY root, const std::wstring& key)
     {

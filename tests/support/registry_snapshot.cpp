@@ -3,6 +3,7 @@
 #include "tests/support/test_files.h"
 
 #include <ostream>
+#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -48,7 +49,86 @@ void ReadKey(HKEY key, const std::wstring& relativePath, RegistryTree& tree)
     }
 }
 
+SavedRegistryKeys::Key SaveKey(HKEY key, const std::wstring& name)
+{
+    SavedRegistryKeys::Key saved{name, {}, {}};
+    DWORD longestName = 0;
+    DWORD longestData = 0;
+    DWORD longestSubkey = 0;
+    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, &longestSubkey, nullptr, nullptr, &longestName,
+                     &longestData, nullptr, nullptr);
+    for (DWORD index = 0;; ++index) {
+        std::wstring valueName(longestName + 1, L'\0');
+        DWORD nameLength = longestName + 1;
+        SavedRegistryKeys::Value value;
+        value.data.resize(longestData);
+        DWORD dataSize = longestData;
+        if (RegEnumValueW(key, index, valueName.data(), &nameLength, nullptr, &value.type, value.data.data(),
+                          &dataSize) != ERROR_SUCCESS) {
+            break;
+        }
+        value.name = valueName.substr(0, nameLength);
+        value.data.resize(dataSize);
+        saved.values.push_back(std::move(value));
+    }
+    for (DWORD index = 0;; ++index) {
+        std::wstring subkey(longestSubkey + 1, L'\0');
+        DWORD subkeyLength = longestSubkey + 1;
+        if (RegEnumKeyExW(key, index, subkey.data(), &subkeyLength, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS) {
+            break;
+        }
+        subkey.resize(subkeyLength);
+        HKEY child = nullptr;
+        if (RegOpenKeyExW(key, subkey.c_str(), 0, KEY_READ, &child) == ERROR_SUCCESS) {
+            saved.subkeys.push_back(SaveKey(child, subkey));
+            RegCloseKey(child);
+        }
+    }
+    return saved;
+}
+
+void RestoreKey(HKEY parent, const SavedRegistryKeys::Key& saved)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(parent, saved.name.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS) {
+        throw std::runtime_error("cannot restore the registry key " + Narrow(saved.name));
+    }
+    for (const auto& value : saved.values) {
+        RegSetValueExW(key, value.name.c_str(), 0, value.type, value.data.data(),
+                       static_cast<DWORD>(value.data.size()));
+    }
+    for (const auto& subkey : saved.subkeys) {
+        RestoreKey(key, subkey);
+    }
+    RegCloseKey(key);
+}
+
 } // namespace
+
+SavedRegistryKeys::SavedRegistryKeys(HKEY root, const std::vector<std::wstring>& paths) : m_root(root)
+{
+    for (const auto& path : paths) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
+            m_keys.emplace_back(path, SaveKey(key, path));
+            RegCloseKey(key);
+        } else {
+            m_keys.emplace_back(path, std::nullopt);
+        }
+    }
+}
+
+void SavedRegistryKeys::Restore() const
+{
+    for (const auto& [path, saved] : m_keys) {
+        DeleteRegistryTree(m_root, path);
+        if (saved) {
+            RestoreKey(m_root, *saved);
+        }
+    }
+}
 
 std::wostream& operator<<(std::wostream& out, const RegistryValue& value)
 {

@@ -159,8 +159,17 @@ std::string QuoteArgument(const std::string& text)
 // our pipe handles, so the program runs under /bin/sh with its output and exit
 // code redirected into files, and we wait for the exit-code file to appear
 // (it is renamed into place only once complete).
+bool UnixToolsAvailable()
+{
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr &&
+           GetEnvironmentVariableW(L"QUILLBROOK_NO_UNIX_TOOLS", nullptr, 0) == 0;
+}
+
 ToolResult RunUnixTool(const std::string& commandLine)
 {
+    if (!UnixToolsAvailable()) {
+        throw std::runtime_error("no Linux programs here, cannot run " + commandLine);
+    }
     static LONG runs = 0;
     const std::string base =
         "/tmp/quillbrook-tool-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++runs);

@@ -31,8 +31,14 @@ struct ToolResult {
     std::string output;
 };
 
+// Whether the Linux programs can be run: under Wine, unless
+// QUILLBROOK_NO_UNIX_TOOLS is set, as the replay of the Windows run sets it
+// (tests/windows/replay_test.sh); never on Windows.
+bool UnixToolsAvailable();
+
 // Runs a Linux program (for example "/usr/bin/metaflac --list x.flac") and
 // collects its standard output. Paths in `commandLine` are Unix paths.
+// Throws where UnixToolsAvailable() is false.
 ToolResult RunUnixTool(const std::string& commandLine);
 
 // Quotes a Unix path for a command line.

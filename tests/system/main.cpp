@@ -2,7 +2,7 @@
 // programs do, through the shell's documented APIs only, on FLAC files it
 // makes itself in a folder of its own under %TEMP%.
 //
-//     system_test [--no-skips]
+//     system_test [--no-skips] [--module PATH]
 //
 // One line per check, then "N passed, M failed, K skipped"; the exit code is
 // 0 only when no check failed. Where the shell has no property system (Wine),
@@ -64,11 +64,14 @@ bool ShellHasPropertySystem(const std::wstring& folder)
 int wmain(int argc, wchar_t** argv)
 {
     bool refuseSkips = false;
+    std::wstring installedModule;
     for (int i = 1; i < argc; ++i) {
         if (std::wstring(argv[i]) == L"--no-skips") {
             refuseSkips = true;
+        } else if (std::wstring(argv[i]) == L"--module" && i + 1 < argc) {
+            installedModule = argv[++i];
         } else {
-            std::fprintf(stderr, "usage: system_test [--no-skips]\n");
+            std::fprintf(stderr, "usage: system_test [--no-skips] [--module PATH]\n");
             return 2;
         }
     }
@@ -93,8 +96,8 @@ int wmain(int argc, wchar_t** argv)
         std::fprintf(stderr, "system_test: %s\n", failure.what());
         return 1;
     }
-    RunPropertyChecks(log, folder);
-    RunThumbnailChecks(log, folder);
+    RunPropertyChecks(log, folder, installedModule);
+    RunThumbnailChecks(log, folder, installedModule);
 
     RemoveFolder(folder);
     CoUninitialize();

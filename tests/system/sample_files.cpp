@@ -52,7 +52,8 @@ Bytes MakeSample(const SampleOptions& options)
     return builder.StreamInfo({44100, 2, 16, 3 * 44100})
         .VorbisComment({"ARTIST=Ada Lovelace", "ARTIST=Charles Babbage", "TITLE=Notes on the Engine",
                         "ALBUM=Analytical", "DATE=1843", "RATING=75", "TRACKNUMBER=7"})
-        .Picture(3, "image/bmp", SolidBitmap(CoverSize, options.cover), "Front cover")
+        .Picture(4, "image/bmp", SolidBitmap(CoverSize, options.cover), "Back cover")
+        .Picture(3, "image/bmp", SolidBitmap(CoverSize, FrontCoverColour), "Front cover")
         .Padding(options.padding)
         .Audio(256 * 1024, 7)
         .Build();

@@ -1,9 +1,12 @@
 // The FLAC files the system test works on. The test makes them itself, so
 // that it needs nothing beside it on the machine under test: a known set of
-// tags, 3 s of 44.1 kHz 16-bit stereo in STREAMINFO, a solid-colour cover
-// (a BMP, which the Windows photo thumbnail provider decodes), and bytes
-// standing in for the audio frames, which nothing here decodes but every
-// save must keep byte for byte.
+// tags, 3 s of 44.1 kHz 16-bit stereo in STREAMINFO, two solid-colour
+// pictures (BMPs, which the Windows photo thumbnail provider decodes) and
+// bytes standing in for the audio frames, which nothing here decodes but
+// every save must keep byte for byte. The first picture is a back cover and
+// the second a front cover of another colour: this product's thumbnail is
+// the first picture, so a provider that looks for the front cover (as
+// Windows' own support for FLAC may) shows the wrong colour.
 #pragma once
 
 #include "platform/platform.h"
@@ -14,8 +17,11 @@
 struct SampleOptions {
     bool id3Prefix = false;
     std::uint32_t padding = 4096;
-    COLORREF cover = RGB(200, 30, 40);
+    COLORREF cover = RGB(200, 30, 40); // the first picture, a back cover
 };
+
+// The colour of every sample's second picture, its front cover.
+inline constexpr COLORREF FrontCoverColour = RGB(230, 210, 20);
 
 inline constexpr int CoverSize = 256;
 inline constexpr std::uint64_t SampleDuration = 30'000'000; // 3 s in 100 ns units

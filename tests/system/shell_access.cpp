@@ -84,6 +84,42 @@ void SetText(IPropertyStore* store, REFPROPERTYKEY key, const std::wstring& valu
     ShellCall(store->SetValue(key, variant.value), "SetValue");
 }
 
+namespace {
+
+// The machine this program (and so any module it loads) is built for.
+WORD OwnMachine()
+{
+#if defined(_M_ARM64) || defined(__aarch64__)
+    return IMAGE_FILE_MACHINE_ARM64;
+#elif defined(_M_X64) || defined(__x86_64__)
+    return IMAGE_FILE_MACHINE_AMD64;
+#else
+    return IMAGE_FILE_MACHINE_I386;
+#endif
+}
+
+} // namespace
+
+void RequireInstalledModuleLoaded(const std::wstring& installedPath)
+{
+    Require(!installedPath.empty(), "no --module given: the installed module is not known");
+    const std::wstring name = installedPath.substr(installedPath.find_last_of(L'\\') + 1);
+    const HMODULE module = GetModuleHandleW(name.c_str());
+    Require(module != nullptr, Narrow(name) + " is not loaded in this process");
+    wchar_t path[1024];
+    const DWORD length = GetModuleFileNameW(module, path, ARRAYSIZE(path));
+    Require(length > 0 && length < ARRAYSIZE(path), "GetModuleFileNameW failed");
+    Require(CompareStringOrdinal(path, static_cast<int>(length), installedPath.c_str(),
+                                 static_cast<int>(installedPath.size()), TRUE) == CSTR_EQUAL,
+            "the " + Narrow(name) + " in this process is " + Narrow(path) + ", not the installed " +
+                Narrow(installedPath));
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(module);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(reinterpret_cast<const BYTE*>(module) + dos->e_lfanew);
+    Require(nt->FileHeader.Machine == OwnMachine(), "the loaded " + Narrow(name) + " is built for machine " +
+                                                        std::to_string(nt->FileHeader.Machine) + ", this program for " +
+                                                        std::to_string(OwnMachine()));
+}
+
 void RequireCover(HBITMAP bitmap, int size, COLORREF colour)
 {
     BITMAP info{};

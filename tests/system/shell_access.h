@@ -21,6 +21,11 @@ std::uint64_t NumberValue(IPropertyStore* store, REFPROPERTYKEY key);
 std::wstring DisplayText(IPropertyStore* store, REFPROPERTYKEY key);
 void SetText(IPropertyStore* store, REFPROPERTYKEY key, const std::wstring& value);
 
+// Requires that the module at `installedPath` (the product's installed
+// quillbrook.dll for this program's machine) is the one loaded in this
+// process under its name, and that it is built for this program's machine.
+void RequireInstalledModuleLoaded(const std::wstring& installedPath);
+
 // Requires a square bitmap of at most `size` pixels whose centre has `colour`
 // (each channel within a small tolerance for scaling).
 void RequireCover(HBITMAP bitmap, int size, COLORREF colour);

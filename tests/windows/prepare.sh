@@ -4,18 +4,17 @@
 # x64, x86 and ARM64 trees its modules, console program and package with
 # their PDBs (for reading crash dumps), the GoogleTest programs and the
 # system test, the reference files the tests read (tests/make_fixtures.sh),
-# and the package variants of the lifecycles (variants.sh).
+# and the package variants of the lifecycles (variants.sh). With --tree, one
+# build tree's part only, without the variants (the replay under Wine,
+# replay_test.sh, runs what this copies).
 #
 #     prepare.sh BUILD OUT
+#     prepare.sh --tree BUILD_TREE OUT
 set -euo pipefail
-build=$(cd "$1" && pwd)
-out=$2
 here=$(cd "$(dirname "$0")" && pwd)
-rm -rf "$out" && mkdir -p "$out"
-out=$(cd "$out" && pwd)
 
-for tree in . x86 arm64; do
-    from=$build/$tree to=$out/$tree
+copy_tree() { # FROM TO
+    local from=$1 to=$2 file
     [ -f "$from/quillbrook.dll" ] || { echo "prepare: no build in $from" >&2; exit 1; }
     mkdir -p "$to/tests/system"
     for file in quillbrook.dll quillbrook.pdb quillbrook-cli.exe quillbrook-cli.pdb quillbrook.msi \
@@ -25,8 +24,21 @@ for tree in . x86 arm64; do
     cp "$from"/tests/*_tests.exe "$to/tests/"
     cp "$from/tests/system/system_test.exe" "$to/tests/system/"
     bash "$here/../make_fixtures.sh" "$to/fixtures" >/dev/null
+}
+
+if [ "$1" = --tree ]; then
+    rm -rf "$3" && mkdir -p "$3"
+    copy_tree "$(cd "$2" && pwd)" "$(cd "$3" && pwd)"
+    exit 0
+fi
+build=$(cd "$1" && pwd)
+out=$2
+rm -rf "$out" && mkdir -p "$out"
+out=$(cd "$out" && pwd)
+for tree in . x86 arm64; do
+    copy_tree "$build/$tree" "$out/$tree"
     if [ "$tree" != x86 ]; then
-        bash "$here/variants.sh" "$from" "$to/windows-variants"
+        bash "$here/variants.sh" "$build/$tree" "$out/$tree/windows-variants"
     fi
 done
 echo "prepare: $(find "$out" -type f | wc -l) files in $out"

@@ -29,7 +29,13 @@ $FailingPackage = Join-Path $Tree "windows-variants\$Base-next-failing.msi"
 $X86Tree = Join-Path $Tree 'x86'
 if (-not (Test-Path (Join-Path $X86Tree 'quillbrook.dll'))) { $X86Tree = Join-Path (Split-Path -Parent $Tree) 'x86' }
 $HasX86 = Test-Path (Join-Path $X86Tree 'quillbrook.dll')
+# The x64 package carries the x86 module for 32-bit programs; the ARM64
+# package has none.
+$NativeArchitecture = if ($Base -eq 'quillbrook-arm64') { 'arm64' } else { 'x64' }
+$WantsX86 = $NativeArchitecture -eq 'x64'
 $Installed = Join-Path $env:ProgramFiles 'Quillbrook'
+$InstalledModule = Join-Path $Installed 'quillbrook.dll'
+$InstalledX86Module = Join-Path ${env:ProgramFiles(x86)} 'Quillbrook\quillbrook.dll'
 $Logs = Join-Path $Output 'logs'
 $Dumps = Join-Path $Output 'dumps'
 New-Item -ItemType Directory -Force -Path $Logs, $Dumps | Out-Null
@@ -40,7 +46,9 @@ $script:passed = 0
 $script:failed = 0
 
 # GoogleTest cases that compare with the reference tools (metaflac, flac) on
-# the build machine: they cannot run here.
+# the build machine: they cannot run here. Every other case runs, the
+# SafeSaveFiles cases (names and links, through Win32 calls) included.
+# tests/windows/replay_test.sh reads this list.
 $LinuxToolTests = @(
     'DllAudio.ReadsWhatMetaflacReportsThroughTheExportedClassObject',
     'DllTags.EveryTagPropertyAnswersWhatMetaflacWrote',
@@ -51,6 +59,12 @@ $LinuxToolTests = @(
     'CommitFiles.Id3v2TagInFrontSurvivesAnInPlaceEdit',
     'CommitFiles.Id3v2TagInFrontSurvivesARewrite'
 )
+
+# How many GoogleTest programs each tree has and how many checks the system
+# test makes: fewer is a failure, never fewer checks passed silently.
+# tests/windows/replay_test.sh and tests/system/wine_path_test.sh read these.
+$ExpectedPrograms = @{ x64 = 15; x86 = 8; arm64 = 7 }
+$SystemTestChecks = 12
 
 # The keys the product touches, in both registry views.
 $RegistryKeys = @(
@@ -113,17 +127,113 @@ function Save-Registry([string] $Name) {
     return $text
 }
 
+# Names each key that differs from the snapshot, then the lines that differ
+# (<= only in the snapshot, => only now).
 function Assert-RegistryIs($Expected, [string] $What) {
     $now = Save-Registry $What
-    $difference = Compare-Object -ReferenceObject $Expected -DifferenceObject $now
-    if ($difference) {
-        throw "the registry differs from the snapshot: " + (($difference | ForEach-Object { "$($_.SideIndicator) $($_.InputObject)" }) -join '; ')
+    $difference = @(Compare-Object -ReferenceObject $Expected -DifferenceObject $now)
+    if ($difference.Count -ne 0) {
+        $keys = @($difference | ForEach-Object { ($_.InputObject -split ' : | \(absent\)$', 2)[0] } | Sort-Object -Unique)
+        $lines = ($difference | ForEach-Object { "$($_.SideIndicator) $($_.InputObject)" }) -join '; '
+        throw "the registry differs from the snapshot at $($keys -join ', '): $lines"
     }
 }
 
+# The Restart Manager names the processes that have a file loaded or open,
+# 32-bit ones included, as Windows Installer finds files in use.
+Add-Type -TypeDefinition @'
+using System;
+using System.Collections.Generic;
+using System.Runtime.InteropServices;
+using System.Text;
+
+public static class QuillbrookFileUsers {
+    [StructLayout(LayoutKind.Sequential)]
+    struct UniqueProcess {
+        public int ProcessId;
+        public System.Runtime.InteropServices.ComTypes.FILETIME StartTime;
+    }
+
+    [StructLayout(LayoutKind.Sequential, CharSet = CharSet.Unicode)]
+    struct ProcessInfo {
+        public UniqueProcess Process;
+        [MarshalAs(UnmanagedType.ByValTStr, SizeConst = 256)] public string AppName;
+        [MarshalAs(UnmanagedType.ByValTStr, SizeConst = 64)] public string ServiceShortName;
+        public int ApplicationType;
+        public uint AppStatus;
+        public uint TSSessionId;
+        [MarshalAs(UnmanagedType.Bool)] public bool Restartable;
+    }
+
+    [DllImport("rstrtmgr.dll", CharSet = CharSet.Unicode)]
+    static extern int RmStartSession(out uint session, int flags, StringBuilder key);
+    [DllImport("rstrtmgr.dll")]
+    static extern int RmEndSession(uint session);
+    [DllImport("rstrtmgr.dll", CharSet = CharSet.Unicode)]
+    static extern int RmRegisterResources(uint session, uint fileCount, string[] files, uint processCount,
+        UniqueProcess[] processes, uint serviceCount, string[] services);
+    [DllImport("rstrtmgr.dll")]
+    static extern int RmGetList(uint session, out uint needed, ref uint count, [In, Out] ProcessInfo[] found,
+        out uint rebootReasons);
+
+    // The ids of the processes that use one of the files.
+    public static int[] Find(string[] files) {
+        uint session;
+        int error = RmStartSession(out session, 0, new StringBuilder(64));
+        if (error != 0) { throw new System.ComponentModel.Win32Exception(error); }
+        try {
+            error = RmRegisterResources(session, (uint)files.Length, files, 0, null, 0, null);
+            if (error != 0) { throw new System.ComponentModel.Win32Exception(error); }
+            uint needed;
+            uint reasons;
+            uint count = 0;
+            ProcessInfo[] found = new ProcessInfo[0];
+            error = RmGetList(session, out needed, ref count, null, out reasons);
+            while (error == 234) { // ERROR_MORE_DATA
+                found = new ProcessInfo[needed];
+                count = needed;
+                error = RmGetList(session, out needed, ref count, found, out reasons);
+            }
+            if (error != 0) { throw new System.ComponentModel.Win32Exception(error); }
+            List<int> ids = new List<int>();
+            for (int i = 0; i < count; i++) { ids.Add(found[i].Process.ProcessId); }
+            return ids.ToArray();
+        } finally {
+            RmEndSession(session);
+        }
+    }
+}
+'@
+
+# Before each step of the lifecycle: waits, bounded, until no process has an
+# installed module loaded (the thumbnail cache's surrogate, dllhost, keeps
+# it for a while after the system test), so that msiexec never has to
+# schedule a file for replacement at the next restart; names the processes
+# that still have it.
+function Wait-ModuleReleased([int] $Seconds = 180) {
+    $modules = @($InstalledModule, $InstalledX86Module | Where-Object { Test-Path $_ })
+    if ($modules.Count -eq 0) { return }
+    $deadline = (Get-Date).AddSeconds($Seconds)
+    while ($true) {
+        $users = @([QuillbrookFileUsers]::Find([string[]] $modules))
+        if ($users.Count -eq 0) { return }
+        if ((Get-Date) -gt $deadline) {
+            $names = $users | ForEach-Object {
+                $process = Get-Process -Id $_ -ErrorAction SilentlyContinue
+                if ($process) { "$($process.ProcessName) (pid $_)" } else { "pid $_" }
+            }
+            throw "after $Seconds s the installed module is still loaded in $($names -join ', ')"
+        }
+        Start-Sleep -Seconds 2
+    }
+}
+
+# Quiet, never restarting the machine: a file in use makes msiexec return
+# 3010, which every step counts as a failure.
 function Invoke-Msiexec([string] $LogName, [string[]] $Arguments) {
+    Wait-ModuleReleased
     $log = Join-Path $Logs "$LogName.log"
-    $process = Start-Process -FilePath msiexec.exe -ArgumentList ($Arguments + @('/qn', '/l*v', "`"$log`"")) -Wait -PassThru
+    $process = Start-Process -FilePath msiexec.exe -ArgumentList ($Arguments + @('/qn', '/norestart', '/l*v', "`"$log`"")) -Wait -PassThru
     return $process.ExitCode
 }
 
@@ -161,13 +271,25 @@ function Invoke-Program([string] $Program, [string] $LogName, [string[]] $Argume
     }
 }
 
-function Invoke-SystemTest([string] $TreeDir, [string] $LogName) {
-    Invoke-Program (Join-Path $TreeDir 'tests\system\system_test.exe') $LogName @('--no-skips')
+# The system test of a tree, which must find the installed module of its
+# machine in its process, and make every check it is expected to.
+function Invoke-SystemTest([string] $TreeDir, [string] $Module, [string] $LogName) {
+    Invoke-Program (Join-Path $TreeDir 'tests\system\system_test.exe') $LogName @('--no-skips', '--module', $Module)
+    $summary = Get-Content (Join-Path $Logs "$LogName.log") -Tail 1
+    if ($summary -notmatch '^(\d+) passed, 0 failed, 0 skipped$' -or [int] $Matches[1] -lt $SystemTestChecks) {
+        throw "$LogName made fewer checks than the $SystemTestChecks expected: $summary"
+    }
 }
 
-function Invoke-GoogleTests([string] $TreeDir, [string] $Label) {
+function Invoke-GoogleTests([string] $TreeDir, [string] $Label, [string] $Architecture) {
     $env:QUILLBROOK_BUILD_TREE = $TreeDir
-    foreach ($program in Get-ChildItem -Path (Join-Path $TreeDir 'tests') -Filter '*_tests.exe') {
+    $programs = @(Get-ChildItem -Path (Join-Path $TreeDir 'tests') -Filter '*_tests.exe' -ErrorAction SilentlyContinue)
+    Check "$Label has the $($ExpectedPrograms[$Architecture]) GoogleTest programs of its tree" {
+        if ($programs.Count -lt $ExpectedPrograms[$Architecture]) {
+            throw "found $($programs.Count) in $TreeDir\tests"
+        }
+    }
+    foreach ($program in $programs) {
         Check "$Label $($program.BaseName) (GoogleTest, native)" {
             Invoke-Program $program.FullName "$Label-$($program.BaseName)" @("--gtest_filter=-$($LinuxToolTests -join ':')")
         }
@@ -207,8 +329,11 @@ if ($RefusedPackage) {
     }
 }
 
-Invoke-GoogleTests $Tree $Base
-if ($HasX86) { Invoke-GoogleTests $X86Tree 'x86' }
+Invoke-GoogleTests $Tree $Base $NativeArchitecture
+if ($WantsX86) {
+    Check 'the x86 tree is there, for 32-bit programs' { if (-not $HasX86) { throw "no quillbrook.dll in $X86Tree" } }
+    Invoke-GoogleTests $X86Tree 'x86' 'x86'
+}
 Check 'the GoogleTest programs leave the registry as it was' { Assert-RegistryIs $before 'after-googletest' }
 
 Check 'install' {
@@ -218,9 +343,11 @@ Check 'install' {
 }
 $baseVersion = @(Get-InstalledVersions)
 Write-Host "  installed version $baseVersion"
-Check 'system test through the shell, native module' { Invoke-SystemTest $Tree "system-$Base" }
-if ($HasX86) {
-    Check 'system test through the shell, 32-bit client and x86 module' { Invoke-SystemTest $X86Tree 'system-x86' }
+Check 'system test through the shell, native module' { Invoke-SystemTest $Tree $InstalledModule "system-$Base" }
+if ($WantsX86) {
+    Check 'system test through the shell, 32-bit client and x86 module' {
+        Invoke-SystemTest $X86Tree $InstalledX86Module 'system-x86'
+    }
 }
 
 Check 'upgrade to the next build: one product, .flac still bound' {
@@ -233,7 +360,7 @@ Check 'upgrade to the next build: one product, .flac still bound' {
         throw 'the log shows no removal with UPGRADINGPRODUCTCODE set'
     }
     Assert-Bound 'after the upgrade'
-    Invoke-SystemTest $Tree "system-$Base-upgraded"
+    Invoke-SystemTest $Tree $InstalledModule "system-$Base-upgraded"
 }
 $nextVersion = @(Get-InstalledVersions)
 
@@ -255,7 +382,7 @@ Check 'an upgrade that fails late is rolled back: the older build is back and bo
     $versions = @(Get-InstalledVersions)
     if ($versions.Count -ne 1 -or $versions[0] -ne $baseVersion[0]) { throw "installed versions: $versions" }
     Assert-Bound 'after the rolled-back upgrade'
-    Invoke-SystemTest $Tree "system-$Base-rolled-back"
+    Invoke-SystemTest $Tree $InstalledModule "system-$Base-rolled-back"
 }
 
 Check 'uninstall: the registry as it was, nothing left installed' {
@@ -272,6 +399,16 @@ Check 'no crash dump of the shell hosts, the installer or the test programs' {
 }
 foreach ($key in $addedDumpKeys) { Remove-Item -Recurse -Force -Path $key }
 
+# Every check this package's run makes: a check that did not run is a
+# failure too.
+$expectedChecks = 8 + (1 + $ExpectedPrograms[$NativeArchitecture])
+if ($RefusedPackage) { $expectedChecks += 1 }
+if ($WantsX86) { $expectedChecks += 1 + (1 + $ExpectedPrograms['x86']) + 1 }
+$ran = $script:passed + $script:failed
 Write-Host "$script:passed passed, $script:failed failed"
+if ($ran -lt $expectedChecks) {
+    Write-Host "only $ran of the $expectedChecks checks ran"
+    exit 1
+}
 if ($script:failed -ne 0) { exit 1 }
 exit 0
