@@ -18,6 +18,14 @@ set(_sanitize "-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-
 # (DWARF 4: the version Wine's dbghelp reads, for the reports' line numbers.)
 set(_sanitize "${_sanitize} -gdwarf-4")
 set(_sanitize "${_sanitize} -resource-dir=${QUILLBROOK_SANITIZER_RUNTIMES}/resource")
+# libFuzzer's coverage, for a build whose code only fuzz programs link (the
+# instrumented libFLAC of the fuzz targets); the project's fuzz targets add
+# it to their own copies of the code (tests/fuzz).
+set(QUILLBROOK_FUZZ_COVERAGE_FLAGS -fsanitize-coverage=inline-8bit-counters,indirect-calls,trace-cmp,pc-table)
+if(QUILLBROOK_FUZZ_COVERAGE)
+    list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES QUILLBROOK_FUZZ_COVERAGE)
+    set(_sanitize "${_sanitize} ${QUILLBROOK_FUZZ_COVERAGE_FLAGS}")
+endif()
 if(NOT CMAKE_C_FLAGS_INIT MATCHES "-fsanitize=")
     set(CMAKE_C_FLAGS_INIT "${CMAKE_C_FLAGS_INIT} ${_sanitize}")
     set(CMAKE_CXX_FLAGS_INIT "${CMAKE_CXX_FLAGS_INIT} ${_sanitize} -D_LIBCPP_DEBUG=0")

@@ -14,6 +14,15 @@ void ParseComment(const FLAC__StreamMetadata_VorbisComment_Entry& comment, KeyLi
     if (!FLAC__format_vorbiscomment_entry_is_legal(comment.entry, comment.length)) {
         return;
     }
+#ifdef QUILLBROOK_PLANTED_OVERREAD
+    // A deliberate fault, compiled only into a test build of the fuzz
+    // targets (tests/fuzz): a comment named "QB..." is read one byte past
+    // its end, which the sanitizer and fuzzer runs must catch.
+    if (comment.length >= 2 && comment.entry[0] == 'Q' && comment.entry[1] == 'B') {
+        const volatile FLAC__byte past = comment.entry[comment.length + 1];
+        static_cast<void>(past);
+    }
+#endif
     // A legal comment holds an "=" after the name.
     const auto* text = reinterpret_cast<const char*>(comment.entry);
     const auto* equals = static_cast<const char*>(std::memchr(text, '=', comment.length));
