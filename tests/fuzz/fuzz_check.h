@@ -14,5 +14,5 @@
         }                                                                                                              \
     } while (false)
 
-// COM on the fuzzing thread, once per process.
+// COM on the fuzzing thread, once per process, and the module object.
 void InitializeFuzzApartment();

@@ -7,6 +7,7 @@
 #include "tags/vorbis_comment.h"
 #include "tests/fuzz/fuzz_check.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -44,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         }
         // Exactly length + 1 bytes, as libFLAC allocates them.
-        texts.emplace_back(data, data + length).push_back(0);
+        std::vector<FLAC__byte>& text = texts.emplace_back(std::size_t{length} + 1);
+        std::copy(data, data + length, text.begin());
         data += length;
     }
     std::vector<FLAC__StreamMetadata_VorbisComment_Entry> comments;
