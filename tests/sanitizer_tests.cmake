@@ -13,6 +13,7 @@ foreach(_dir "${CMAKE_BINARY_DIR}" "${CMAKE_BINARY_DIR}/tests" "${CMAKE_BINARY_D
 endforeach()
 
 include(${CMAKE_CURRENT_SOURCE_DIR}/robustness/support.cmake)
+set(QUILLBROOK_TEST_TIMEOUT 900)
 # Instrumented code runs a few times slower: the hostile input suite tries a
 # share of the mutations (every cut of the metadata still).
 target_compile_definitions(robustness_support PUBLIC QUILLBROOK_MUTATIONS_PER_BATCH=1000)
