@@ -3,7 +3,12 @@
 set(QUILLBROOK_TOOLCHAIN_LINK "${CMAKE_BINARY_DIR}/toolchain")
 file(CREATE_LINK "${QUILLBROOK_DEPS}/toolchain" "${QUILLBROOK_TOOLCHAIN_LINK}" SYMBOLIC)
 # Static libFLAC and GoogleTest, built by scripts/setup with this toolchain.
-set(_flac "${QUILLBROOK_DEPS}/libflac")
+# (The sanitizer build's is instrumented: scripts/sanitizer-runtimes.)
+if(QUILLBROOK_SANITIZE)
+    set(_flac "${QUILLBROOK_SANITIZER_RUNTIMES}/libflac")
+else()
+    set(_flac "${QUILLBROOK_DEPS}/libflac")
+endif()
 if(NOT EXISTS "${_flac}/lib/libFLAC.a")
     message(FATAL_ERROR "libFLAC not found under ${_flac}: run scripts/setup")
 endif()

@@ -65,7 +65,11 @@ function(quillbrook_shipped target)
     if(QUILLBROOK_ARCH STREQUAL "x64")
         target_link_options(${target} PRIVATE -Wl,--Xlink=-cetcompat)
     endif()
-    add_custom_command(TARGET ${target} POST_BUILD
-        COMMAND "${QUILLBROOK_OBJCOPY}" --strip-debug "$<TARGET_FILE:${target}>"
-        VERBATIM)
+    # (The sanitizer build keeps its DWARF: the reports' stacks name lines
+    # from it.)
+    if(NOT QUILLBROOK_SANITIZE)
+        add_custom_command(TARGET ${target} POST_BUILD
+            COMMAND "${QUILLBROOK_OBJCOPY}" --strip-debug "$<TARGET_FILE:${target}>"
+            VERBATIM)
+    endif()
 endfunction()

@@ -5,6 +5,7 @@
 #include "tags/utf8.h"
 
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -14,6 +15,21 @@ void ParseComment(const FLAC__StreamMetadata_VorbisComment_Entry& comment, KeyLi
     if (!FLAC__format_vorbiscomment_entry_is_legal(comment.entry, comment.length)) {
         return;
     }
+#ifdef QUILLBROOK_PLANTED_OVERREAD
+    // A deliberate fault, compiled only into a test build of the fuzz
+    // targets (tests/fuzz): a comment named "QBPL..." is read one byte past
+    // its end, which the sanitizer and fuzzer runs must catch. (The name is
+    // compared as one 32-bit word, which libFuzzer's comparison tracing
+    // sees; a fault in the wild is not so kind.)
+    std::uint32_t head = 0;
+    if (comment.length >= sizeof(head)) {
+        std::memcpy(&head, comment.entry, sizeof(head));
+        if (head == 0x4C504251u) { // "QBPL"
+            const volatile FLAC__byte past = comment.entry[comment.length + 1];
+            static_cast<void>(past);
+        }
+    }
+#endif
     // A legal comment holds an "=" after the name.
     const auto* text = reinterpret_cast<const char*>(comment.entry);
     const auto* equals = static_cast<const char*>(std::memchr(text, '=', comment.length));

@@ -17,7 +17,11 @@
 namespace {
 
 constexpr int kMutationBatches = 8;
-constexpr int kMutationsPerBatch = 5000;
+// (The sanitizer build, whose instrumented code runs slower, tries fewer.)
+#ifndef QUILLBROOK_MUTATIONS_PER_BATCH
+#define QUILLBROOK_MUTATIONS_PER_BATCH 5000
+#endif
+constexpr int kMutationsPerBatch = QUILLBROOK_MUTATIONS_PER_BATCH;
 
 struct HostileRun {
     explicit HostileRun(const std::string& name) : figures(name) { CaseMonitor::Install(name); }
