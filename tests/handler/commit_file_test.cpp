@@ -315,8 +315,11 @@ TEST(SafeSaveStream, ALinkIsNotReplacedByAFileWhenItsTargetCannotBeNamed)
     CopyFixture(FixturePath(L"mono.flac"), target);
     const Bytes before = ReadFileBytes(target);
     const std::wstring link = folder + L"\\link.flac";
-    const std::string unixLink = ToUnixPath(link);
-    ASSERT_EQ(RunUnixTool("/bin/ln -s target.flac " + ShellQuote(unixLink)).exitCode, 0);
+    if (!MakeSymbolicLink(link, L"target.flac")) {
+        ASSERT_NE(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version"), nullptr)
+            << "cannot make a symbolic link: " << GetLastError();
+        GTEST_SKIP() << "Wine 8 makes no symbolic links, and the Linux side is hidden";
+    }
 
     // The normalized name cannot be had, the name it was opened by can.
     ComPtr<SafeSaveStream> stream;
@@ -324,7 +327,7 @@ TEST(SafeSaveStream, ALinkIsNotReplacedByAFileWhenItsTargetCannotBeNamed)
     EXPECT_EQ(stream->Path().substr(stream->Path().size() - 11), L"target.flac");
     EXPECT_EQ(SaveRoomyTitle(stream.Get()), S_OK);
     stream.Reset();
-    EXPECT_EQ(RunUnixTool("/usr/bin/test -L " + ShellQuote(unixLink)).exitCode, 0) << "the link became a file";
+    EXPECT_TRUE(IsSymbolicLink(link)) << "the link became a file";
     EXPECT_NE(TagsOf(target).find("TITLE=A title that needs"), std::string::npos);
 
     // No name at all: a rewrite through the link is refused.
@@ -336,13 +339,19 @@ TEST(SafeSaveStream, ALinkIsNotReplacedByAFileWhenItsTargetCannotBeNamed)
     EXPECT_EQ(SaveRoomyTitle(stream.Get()), HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED));
     EXPECT_NE(stream->Refusal().find(L"link"), std::wstring::npos);
     stream.Reset();
-    EXPECT_EQ(RunUnixTool("/usr/bin/test -L " + ShellQuote(unixLink)).exitCode, 0) << "the link became a file";
+    EXPECT_TRUE(IsSymbolicLink(link)) << "the link became a file";
     EXPECT_EQ(ReadFileBytes(target), before);
 }
 
 TEST(SafeSaveStream, AFileReplacedByAnotherProgramDuringTheSaveKeepsThatProgramsVersion)
 {
     const std::wstring folder = EmptyFolder(L"replaced");
+    // The stream holds the file open without FILE_SHARE_DELETE: no Windows
+    // program can rename over it until the stream closes it just before its
+    // own rename. Only the Linux side can act inside that window here.
+    if (!UnixToolsAvailable()) {
+        GTEST_SKIP() << "another program's save is made from the Linux side";
+    }
     const std::wstring file = folder + L"\\song.flac";
     CopyFixture(FixturePath(L"mono.flac"), file);
     ComPtr<SafeSaveStream> stream;
