@@ -9,10 +9,11 @@
 #include "tags/parse_uint32.h"
 
 #include <cstdlib>
+#include <string_view>
 
 void CPropertyHandler::CollectTagValues(const char* name, TagValueRefs& list) const
 {
-    const auto entry = m_tags.find(name);
+    const auto entry = m_tags.find(std::string_view(name));
     if (entry == m_tags.end()) {
         return;
     }
@@ -33,21 +34,35 @@ CPropertyHandler::TagValueRefs CPropertyHandler::GatherTagValues(FieldNameList n
     return list;
 }
 
+PCWSTR CPropertyHandler::FirstTagValue(FieldNameList names) const noexcept
+{
+    for (const char* name : names) {
+        const auto entry = m_tags.find(std::string_view(name));
+        if (entry == m_tags.end()) {
+            continue;
+        }
+        for (const std::wstring& text : entry->second) {
+            if (!text.empty()) {
+                return text.c_str();
+            }
+        }
+    }
+    return nullptr;
+}
+
 HRESULT CPropertyHandler::GetTagString(FieldNameList names, PROPVARIANT* value) noexcept
 {
-    return GuardHResult([&]() -> HRESULT {
-        const TagValueRefs values = GatherTagValues(names);
-        if (values.empty()) {
-            PropVariantInit(value);
-            return S_OK;
-        }
-        value->vt = VT_LPWSTR;
-        const HRESULT hr = SHStrDupW(values.front(), &value->pwszVal);
-        if (FAILED(hr)) {
-            PropVariantInit(value);
-        }
-        return hr;
-    });
+    const PCWSTR first = FirstTagValue(names);
+    if (first == nullptr) {
+        PropVariantInit(value);
+        return S_OK;
+    }
+    value->vt = VT_LPWSTR;
+    const HRESULT hr = SHStrDupW(first, &value->pwszVal);
+    if (FAILED(hr)) {
+        PropVariantInit(value);
+    }
+    return hr;
 }
 
 HRESULT CPropertyHandler::GetTagStringVector(FieldNameList names, PROPVARIANT* value) noexcept
@@ -64,17 +79,15 @@ HRESULT CPropertyHandler::GetTagStringVector(FieldNameList names, PROPVARIANT* v
 
 HRESULT CPropertyHandler::GetTagUInt32(FieldNameList names, PROPVARIANT* value) noexcept
 {
-    return GuardHResult([&]() -> HRESULT {
-        const TagValueRefs values = GatherTagValues(names);
-        ULONG number = 0;
-        if (values.empty() || !ParseUInt32(values.front(), number)) {
-            PropVariantInit(value);
-            return S_OK;
-        }
-        value->vt = VT_UI4;
-        value->ulVal = number;
+    const PCWSTR first = FirstTagValue(names);
+    ULONG number = 0;
+    if (first == nullptr || !ParseUInt32(first, number)) {
+        PropVariantInit(value);
         return S_OK;
-    });
+    }
+    value->vt = VT_UI4;
+    value->ulVal = number;
+    return S_OK;
 }
 
 namespace {
