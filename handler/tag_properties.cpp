@@ -8,6 +8,7 @@
 #include "handler/property_handler.h"
 #include "tags/parse_uint32.h"
 
+#include <array>
 #include <cstdlib>
 #include <string_view>
 
@@ -34,20 +35,38 @@ CPropertyHandler::TagValueRefs CPropertyHandler::GatherTagValues(FieldNameList n
     return list;
 }
 
-PCWSTR CPropertyHandler::FirstTagValue(FieldNameList names) const noexcept
+namespace {
+
+// Calls `visit` with each non-empty value of `names`, earlier names first,
+// until it returns false.
+template <class Visit> void VisitTagValues(const TagMap& tags, FieldNameList names, Visit&& visit)
 {
     for (const char* name : names) {
-        const auto entry = m_tags.find(std::string_view(name));
-        if (entry == m_tags.end()) {
+        const auto entry = tags.find(std::string_view(name));
+        if (entry == tags.end()) {
             continue;
         }
         for (const std::wstring& text : entry->second) {
-            if (!text.empty()) {
-                return text.c_str();
+            if (!text.empty() && !visit(text.c_str())) {
+                return;
             }
         }
     }
-    return nullptr;
+}
+
+// Vectors of up to this many values are gathered without a heap allocation.
+constexpr std::size_t kInlineValues = 16;
+
+} // namespace
+
+PCWSTR CPropertyHandler::FirstTagValue(FieldNameList names) const noexcept
+{
+    PCWSTR first = nullptr;
+    VisitTagValues(m_tags, names, [&](PCWSTR text) {
+        first = text;
+        return false;
+    });
+    return first;
 }
 
 HRESULT CPropertyHandler::GetTagString(FieldNameList names, PROPVARIANT* value) noexcept
@@ -67,6 +86,22 @@ HRESULT CPropertyHandler::GetTagString(FieldNameList names, PROPVARIANT* value) 
 
 HRESULT CPropertyHandler::GetTagStringVector(FieldNameList names, PROPVARIANT* value) noexcept
 {
+    std::array<PCWSTR, kInlineValues> inlineValues{};
+    std::size_t count = 0;
+    VisitTagValues(m_tags, names, [&](PCWSTR text) {
+        if (count < inlineValues.size()) {
+            inlineValues[count] = text;
+        }
+        ++count;
+        return true;
+    });
+    if (count == 0) {
+        PropVariantInit(value);
+        return S_OK;
+    }
+    if (count <= inlineValues.size()) {
+        return InitPropVariantFromStringVector(inlineValues.data(), static_cast<ULONG>(count), value);
+    }
     return GuardHResult([&]() -> HRESULT {
         TagValueRefs values = GatherTagValues(names);
         if (values.empty()) {
