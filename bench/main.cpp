@@ -13,7 +13,6 @@
 #include "tests/support/com_helpers.h"
 #include "tests/thumbnail/recording_photo_provider.h"
 
-
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -214,17 +213,19 @@ bool BenchReads(const ClassSource& source, IClassFactory* handlerClass, const st
     // A first pass counts the stream calls and warms the file cache; the
     // second is timed, floor and read alternating file by file.
     std::vector<StreamCounts> counts(files.size());
-    Samples needed, properties, inMemory, activation;
+    Samples needed, properties, inMemory, chainInMemory, activation;
     std::vector<BYTE> bytes;
     for (std::size_t i = 0; i < files.size(); ++i) {
         ReadTimes times;
-        double micros = 0, activationMicros = 0;
+        double micros = 0, chainMicros = 0, activationMicros = 0;
         if (!Check(MeasureRead(handlerClass, files[i], times, &counts[i]), "counted read", files[i]) ||
             !Check(MeasureInitializeInMemory(handlerClass, files[i], bytes, micros), "in-memory read", files[i]) ||
+            !Check(MeasureChainReadInMemory(files[i], bytes, chainMicros), "in-memory chain read", files[i]) ||
             !Check(MeasureActivation(source, activationMicros), "activation", files[i])) {
             return false;
         }
         inMemory.Add(micros);
+        chainInMemory.Add(chainMicros);
         activation.Add(activationMicros);
         needed.Add(static_cast<double>(files[i].extent.neededBytes));
         properties.Add(times.properties);
@@ -234,6 +235,7 @@ bool BenchReads(const ClassSource& source, IClassFactory* handlerClass, const st
     needed.Report("floor_bytes");
     properties.Report("read_properties");
     inMemory.Report("read_initialize_memory_us");
+    chainInMemory.Report("read_chain_memory_us");
     activation.Report("activation_us");
 
     Progress("timing reads and the floor");

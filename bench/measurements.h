@@ -33,6 +33,9 @@ HRESULT MeasureActivation(const ClassSource& source, double& micros);
 // handler and libFLAC cost without the file system.
 HRESULT MeasureInitializeInMemory(IClassFactory* handlerClass, const CorpusFile& file, std::vector<BYTE>& buffer,
                                   double& micros);
+// libFLAC's part of it: the size query and the chain read through the
+// handler's stream layer, without the walk, the key list and the tags.
+HRESULT MeasureChainReadInMemory(const CorpusFile& file, std::vector<BYTE>& buffer, double& micros);
 
 // The thumbnail provider's Initialize over the file's stream: its time and
 // stream calls. The photo thumbnail provider it hands the picture to must be

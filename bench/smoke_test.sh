@@ -17,7 +17,7 @@ count='[0-9]+'
 pattern="^read_vs_floor=$number rewrite_vs_copy=$number inplace_written_vs_changed_span=1\.00 peak_mem_vs_picture=$number"
 pattern+=" read_calls=$count thumbnail_calls=$count inplace_calls=$count rewrite_calls=$count"
 pattern+=" slow_read_vs_floor=$number read_overhead_vs_metaflac=$number read_overhead_vs_mutagen=$number"
-pattern+=" thumbnail_peak_mem_vs_picture=$number corpus_private_growth_kib=-?$number\$"
+pattern+=" thumbnail_peak_mem_vs_picture=$number corpus_private_growth_kib=-?$number inplace_peak_mem_vs_metadata=$number\$"
 tail -n 1 "$work/report.txt" | grep -Eq "$pattern" || { echo "unexpected last line" >&2; exit 1; }
 grep -q '^| read (µs)' "$work/RESULTS.md"
 grep -q '^| in-place Commit |' "$work/RESULTS.md"

@@ -95,14 +95,16 @@ bool BufferedStream::InReadBuffer(ULONGLONG position) const noexcept
 
 bool BufferedStream::FillReadBuffer(ULONG& read) noexcept
 {
+    const ULONG size = m_firstReadAhead != 0 ? m_firstReadAhead : m_readAhead;
+    m_firstReadAhead = 0;
     try {
-        m_readBuffer.resize(m_readAhead);
+        m_readBuffer.resize(size);
     } catch (const std::bad_alloc&) {
         m_readBuffer.clear();
         return false;
     }
     m_readStart = m_position;
-    const bool ok = ReadStream(m_readBuffer.data(), m_readAhead, read);
+    const bool ok = ReadStream(m_readBuffer.data(), size, read);
     m_readBuffer.resize(ok ? read : 0);
     return ok;
 }
@@ -139,7 +141,7 @@ ULONG BufferedStream::ReadIntoCallerBuffer(std::uint8_t* buffer, ULONG wanted) n
         read += got;
     }
     const ULONG own = std::min(read, wanted - held);
-    std::vector<std::uint8_t> following;
+    ReadAheadBytes following;
     try {
         following.assign(buffer + own, buffer + read);
     } catch (const std::bad_alloc&) {

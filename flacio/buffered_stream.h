@@ -13,7 +13,25 @@
 #include <FLAC/metadata.h>
 
 #include <cstdint>
+#include <memory>
+#include <utility>
 #include <vector>
+
+// Bytes that a resize leaves as they are: a read-ahead buffer is filled by the
+// stream, so zeroing it first is wasted work.
+template <class T> struct UninitialisedAllocator : std::allocator<T> {
+    template <class U> struct rebind {
+        using other = UninitialisedAllocator<U>;
+    };
+    UninitialisedAllocator() noexcept = default;
+    template <class U> UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
+    template <class U> void construct(U* p) noexcept { ::new (static_cast<void*>(p)) U; }
+    template <class U, class... Args> void construct(U* p, Args&&... args)
+    {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+using ReadAheadBytes = std::vector<std::uint8_t, UninitialisedAllocator<std::uint8_t>>;
 
 class BufferedStream {
 public:
@@ -21,6 +39,11 @@ public:
     // are gathered into blocks of up to kLargeBlock while copying, and
     // without a bound when metadata is overwritten in place (one write).
     static constexpr ULONG kMetadataBlock = 64 * 1024;
+    // The first read-ahead of a metadata read: a typical file's blocks (up to
+    // the padding, which libFLAC seeks over) take well under 8 KB, and one
+    // call of this size costs less than one of kMetadataBlock; the refills
+    // after it, for larger metadata, take kMetadataBlock.
+    static constexpr ULONG kFirstMetadataBlock = 8 * 1024;
     static constexpr ULONG kLargeBlock = 1024 * 1024;
     static constexpr ULONG kWholeWrite = 0xFFFFFFFFU;
 
@@ -35,6 +58,9 @@ public:
     // and where the stream itself stands.
     void KnowSize(ULONGLONG size) noexcept;
     void KnowStreamPosition(ULONGLONG position) noexcept;
+    // Makes the first read-ahead `bytes` long; the later ones keep the size
+    // the stream was made with.
+    void StartWith(ULONG bytes) noexcept { m_firstReadAhead = bytes; }
 
     FLAC__IOHandle Handle() noexcept { return this; }
 
@@ -78,6 +104,8 @@ private:
 
     IStream* m_stream;
     ULONG m_readAhead;
+    // The size of the next read-ahead when it is the first; 0 once one was made.
+    ULONG m_firstReadAhead = 0;
     ULONG m_gatherLimit;
     // Where the next transfer starts.
     ULONGLONG m_position = 0;
@@ -86,7 +114,7 @@ private:
     bool m_streamPositionKnown = false;
     ULONGLONG m_streamPosition = 0;
     // Bytes read ahead, from m_readStart on.
-    std::vector<std::uint8_t> m_readBuffer;
+    ReadAheadBytes m_readBuffer;
     ULONGLONG m_readStart = 0;
     // Writes not yet sent, to go to the stream from m_writeStart on.
     std::vector<std::uint8_t> m_writeBuffer;

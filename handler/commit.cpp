@@ -528,12 +528,12 @@ HRESULT CPropertyHandler::ReadChainAgain() noexcept
         if (FAILED(read)) {
             return read;
         }
-        const MetadataBlocks blocks = FindMetadataBlocks();
+        MetadataBlocks blocks = FindMetadataBlocks();
         if (blocks.streamInfo == nullptr) {
             return E_FAIL;
         }
         layout.metadataBytes = blocks.bytes;
-        TakeLayout(layout, blocks.lengthsMatch);
+        TakeLayout(layout, blocks);
         return S_OK;
     });
     m_chainStale = FAILED(hr);

@@ -65,6 +65,8 @@ MetadataLayout LayoutOf(FLAC__Metadata_Chain* chain)
         AtlThrow(E_OUTOFMEMORY);
     }
     MetadataLayout layout;
+    // Room for a typical file's blocks in one allocation.
+    layout.reserve(8);
     ULONGLONG offset = 0;
     do {
         const FLAC__StreamMetadata* block = FLAC__metadata_iterator_get_block(iterator.get());

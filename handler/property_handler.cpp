@@ -4,7 +4,6 @@
 #include "com/null_reference.h"
 #include "flacio/block_length.h"
 #include "flacio/buffered_stream.h"
-#include "flacio/metadata_iterator.h"
 #include "handler/property_bindings.h"
 #include "tags/vorbis_comment.h"
 
@@ -33,7 +32,7 @@ HRESULT CPropertyHandler::ReadMetadata(IStream* stream)
     if (FAILED(hr)) {
         return hr;
     }
-    const MetadataBlocks blocks = FindMetadataBlocks();
+    MetadataBlocks blocks = FindMetadataBlocks();
     layout.metadataBytes = blocks.bytes;
     KeyList keys;
     TagMap tags;
@@ -41,7 +40,7 @@ HRESULT CPropertyHandler::ReadMetadata(IStream* stream)
     if (FAILED(hr)) {
         return hr;
     }
-    TakeFile(layout, blocks.lengthsMatch, keys, tags);
+    TakeFile(layout, blocks, keys, tags);
     return S_OK;
 }
 
@@ -54,6 +53,7 @@ HRESULT CPropertyHandler::ReadChain(IStream* stream, FileLayout& layout)
         return hr;
     }
     BufferedStream io(stream, BufferedStream::kMetadataBlock);
+    io.StartWith(BufferedStream::kFirstMetadataBlock);
     io.KnowSize(size.QuadPart);
     io.KnowStreamPosition(size.QuadPart);
     hr = m_file.Read(io);
@@ -72,13 +72,10 @@ HRESULT CPropertyHandler::ReadChain(IStream* stream, FileLayout& layout)
 
 CPropertyHandler::MetadataBlocks CPropertyHandler::FindMetadataBlocks() const
 {
-    MetadataIterator iterator = NewChainIterator(m_file.Chain());
-    if (!iterator) {
-        AtlThrow(E_OUTOFMEMORY);
-    }
     MetadataBlocks blocks;
-    do {
-        const FLAC__StreamMetadata* block = FLAC__metadata_iterator_get_block(iterator.get());
+    blocks.placed = LayoutOf(m_file.Chain());
+    for (const PlacedBlock& placed : blocks.placed) {
+        const FLAC__StreamMetadata* block = placed.block;
         blocks.bytes += block->length + 4ULL;
         blocks.lengthsMatch = blocks.lengthsMatch && LengthMatchesContents(*block);
         if (block->type == FLAC__METADATA_TYPE_STREAMINFO && blocks.streamInfo == nullptr) {
@@ -86,7 +83,7 @@ CPropertyHandler::MetadataBlocks CPropertyHandler::FindMetadataBlocks() const
         } else if (block->type == FLAC__METADATA_TYPE_VORBIS_COMMENT && blocks.vorbisComment == nullptr) {
             blocks.vorbisComment = block;
         }
-    } while (FLAC__metadata_iterator_next(iterator.get()));
+    }
     return blocks;
 }
 
@@ -107,22 +104,22 @@ HRESULT CPropertyHandler::ReadProperties(const MetadataBlocks& blocks, ULONGLONG
     return ParseVorbisComment(*blocks.vorbisComment, keys, tags);
 }
 
-void CPropertyHandler::TakeFile(const FileLayout& layout, bool lengthsMatch, KeyList& keys, TagMap& tags)
+void CPropertyHandler::TakeFile(const FileLayout& layout, MetadataBlocks& blocks, KeyList& keys, TagMap& tags)
 {
-    TakeLayout(layout, lengthsMatch);
+    TakeLayout(layout, blocks);
     m_keys.Swap(keys);
     m_tags.swap(tags);
     m_changed = false;
     m_editedFields.clear();
 }
 
-void CPropertyHandler::TakeLayout(const FileLayout& layout, bool lengthsMatch)
+void CPropertyHandler::TakeLayout(const FileLayout& layout, MetadataBlocks& blocks) noexcept
 {
-    m_fileLayout = LayoutOf(m_file.Chain());
+    m_fileLayout.swap(blocks.placed);
     m_metadataOffset = layout.metadataEnd - layout.metadataBytes;
     m_metadataBytes = layout.metadataBytes;
     m_nonMetadataBytes = layout.streamBytes - layout.metadataBytes;
-    m_lengthsMismatch = !lengthsMatch;
+    m_lengthsMismatch = !blocks.lengthsMatch;
 }
 
 STDMETHODIMP CPropertyHandler::GetCount(DWORD* count)

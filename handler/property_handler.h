@@ -95,6 +95,7 @@ private:
         bool lengthsMatch = true;                            // every header length matches its contents
         const FLAC__StreamMetadata* streamInfo = nullptr;    // the first of its type
         const FLAC__StreamMetadata* vorbisComment = nullptr; // the first of its type
+        MetadataLayout placed;                               // every block, where it stands
     };
 
     // Initialize's steps. ReadMetadata reads the file through the others and,
@@ -111,10 +112,10 @@ private:
     HRESULT ReadProperties(const MetadataBlocks& blocks, ULONGLONG nonMetadataBytes, KeyList& keys, TagMap& tags);
     // Puts what was read in place of what the handler held, and forgets the
     // edits made since the last read.
-    void TakeFile(const FileLayout& layout, bool lengthsMatch, KeyList& keys, TagMap& tags);
-    // Takes where the chain just read stands in the file; throws
-    // E_OUTOFMEMORY when the chain cannot be walked.
-    void TakeLayout(const FileLayout& layout, bool lengthsMatch);
+    void TakeFile(const FileLayout& layout, MetadataBlocks& blocks, KeyList& keys, TagMap& tags);
+    // Takes where the chain just read stands in the file, as the walk over
+    // its blocks found it.
+    void TakeLayout(const FileLayout& layout, MetadataBlocks& blocks) noexcept;
 
     // The map's values as Vorbis comment entries NAME=value, in map order;
     // throws E_INVALIDARG for a value no legal comment can hold.
@@ -194,6 +195,8 @@ private:
     void CollectTagValues(const char* name, TagValueRefs& list) const;
     // The non-empty values of all `names`, earlier names first.
     TagValueRefs GatherTagValues(FieldNameList names) const;
+    // The first of them, or null when there is none.
+    PCWSTR FirstTagValue(FieldNameList names) const noexcept;
 
     // The first value, as VT_LPWSTR.
     HRESULT GetTagString(FieldNameList names, PROPVARIANT* value) noexcept;

@@ -8,11 +8,13 @@
 #include "handler/property_handler.h"
 #include "tags/parse_uint32.h"
 
+#include <array>
 #include <cstdlib>
+#include <string_view>
 
 void CPropertyHandler::CollectTagValues(const char* name, TagValueRefs& list) const
 {
-    const auto entry = m_tags.find(name);
+    const auto entry = m_tags.find(std::string_view(name));
     if (entry == m_tags.end()) {
         return;
     }
@@ -33,25 +35,73 @@ CPropertyHandler::TagValueRefs CPropertyHandler::GatherTagValues(FieldNameList n
     return list;
 }
 
+namespace {
+
+// Calls `visit` with each non-empty value of `names`, earlier names first,
+// until it returns false.
+template <class Visit> void VisitTagValues(const TagMap& tags, FieldNameList names, Visit&& visit)
+{
+    for (const char* name : names) {
+        const auto entry = tags.find(std::string_view(name));
+        if (entry == tags.end()) {
+            continue;
+        }
+        for (const std::wstring& text : entry->second) {
+            if (!text.empty() && !visit(text.c_str())) {
+                return;
+            }
+        }
+    }
+}
+
+// Vectors of up to this many values are gathered without a heap allocation.
+constexpr std::size_t kInlineValues = 16;
+
+} // namespace
+
+PCWSTR CPropertyHandler::FirstTagValue(FieldNameList names) const noexcept
+{
+    PCWSTR first = nullptr;
+    VisitTagValues(m_tags, names, [&](PCWSTR text) {
+        first = text;
+        return false;
+    });
+    return first;
+}
+
 HRESULT CPropertyHandler::GetTagString(FieldNameList names, PROPVARIANT* value) noexcept
 {
-    return GuardHResult([&]() -> HRESULT {
-        const TagValueRefs values = GatherTagValues(names);
-        if (values.empty()) {
-            PropVariantInit(value);
-            return S_OK;
-        }
-        value->vt = VT_LPWSTR;
-        const HRESULT hr = SHStrDupW(values.front(), &value->pwszVal);
-        if (FAILED(hr)) {
-            PropVariantInit(value);
-        }
-        return hr;
-    });
+    const PCWSTR first = FirstTagValue(names);
+    if (first == nullptr) {
+        PropVariantInit(value);
+        return S_OK;
+    }
+    value->vt = VT_LPWSTR;
+    const HRESULT hr = SHStrDupW(first, &value->pwszVal);
+    if (FAILED(hr)) {
+        PropVariantInit(value);
+    }
+    return hr;
 }
 
 HRESULT CPropertyHandler::GetTagStringVector(FieldNameList names, PROPVARIANT* value) noexcept
 {
+    std::array<PCWSTR, kInlineValues> inlineValues{};
+    std::size_t count = 0;
+    VisitTagValues(m_tags, names, [&](PCWSTR text) {
+        if (count < inlineValues.size()) {
+            inlineValues[count] = text;
+        }
+        ++count;
+        return true;
+    });
+    if (count == 0) {
+        PropVariantInit(value);
+        return S_OK;
+    }
+    if (count <= inlineValues.size()) {
+        return InitPropVariantFromStringVector(inlineValues.data(), static_cast<ULONG>(count), value);
+    }
     return GuardHResult([&]() -> HRESULT {
         TagValueRefs values = GatherTagValues(names);
         if (values.empty()) {
@@ -64,17 +114,15 @@ HRESULT CPropertyHandler::GetTagStringVector(FieldNameList names, PROPVARIANT* v
 
 HRESULT CPropertyHandler::GetTagUInt32(FieldNameList names, PROPVARIANT* value) noexcept
 {
-    return GuardHResult([&]() -> HRESULT {
-        const TagValueRefs values = GatherTagValues(names);
-        ULONG number = 0;
-        if (values.empty() || !ParseUInt32(values.front(), number)) {
-            PropVariantInit(value);
-            return S_OK;
-        }
-        value->vt = VT_UI4;
-        value->ulVal = number;
+    const PCWSTR first = FirstTagValue(names);
+    ULONG number = 0;
+    if (first == nullptr || !ParseUInt32(first, number)) {
+        PropVariantInit(value);
         return S_OK;
-    });
+    }
+    value->vt = VT_UI4;
+    value->ulVal = number;
+    return S_OK;
 }
 
 namespace {

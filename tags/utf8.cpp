@@ -4,20 +4,89 @@
 
 #include <climits>
 
+namespace {
+
+// Decodes well-formed UTF-8 (no overlong forms, no surrogates, nothing above
+// U+10FFFF) into `wide`, which has room for `count` units; the number of
+// units, or -1 at the first ill-formed sequence. Well-formed text has one
+// UTF-16 form, so this gives what the system gives, without a call per value.
+int DecodeWellFormed(const unsigned char* bytes, std::size_t count, wchar_t* wide) noexcept
+{
+    std::size_t i = 0;
+    int units = 0;
+    while (i < count) {
+        const unsigned c = bytes[i];
+        if (c < 0x80) {
+            wide[units++] = static_cast<wchar_t>(c);
+            ++i;
+            continue;
+        }
+        std::size_t length = 0;
+        unsigned code = 0;
+        unsigned lowest = 0;
+        if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+            code = c & 0x1F;
+            lowest = 0x80;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            code = c & 0x0F;
+            lowest = 0x800;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            code = c & 0x07;
+            lowest = 0x10000;
+        } else {
+            return -1;
+        }
+        if (count - i < length) {
+            return -1;
+        }
+        for (std::size_t k = 1; k < length; ++k) {
+            const unsigned next = bytes[i + k];
+            if ((next & 0xC0) != 0x80) {
+                return -1;
+            }
+            code = (code << 6) | (next & 0x3F);
+        }
+        if (code < lowest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+            return -1;
+        }
+        if (code >= 0x10000) {
+            code -= 0x10000;
+            wide[units++] = static_cast<wchar_t>(0xD800 | (code >> 10));
+            wide[units++] = static_cast<wchar_t>(0xDC00 | (code & 0x3FF));
+        } else {
+            wide[units++] = static_cast<wchar_t>(code);
+        }
+        i += length;
+    }
+    return units;
+}
+
+} // namespace
+
 std::wstring Utf8ToWide(const char* bytes, std::size_t count)
 {
     if (count > static_cast<std::size_t>(INT_MAX)) {
         AtlThrow(E_UNEXPECTED);
     }
+    // UTF-8 never takes fewer bytes than UTF-16 units, so a string as long as
+    // the input holds the result.
+    std::wstring wide(count, L'\0');
+    const int decoded = DecodeWellFormed(reinterpret_cast<const unsigned char*>(bytes), count, wide.data());
+    if (count != 0 && decoded >= 0) {
+        wide.resize(static_cast<std::size_t>(decoded));
+        return wide;
+    }
+    // Ill-formed text is the system's to convert (it replaces what it cannot
+    // read), and so is an empty input, which it refuses.
     const int byteCount = static_cast<int>(count);
-    const int units = MultiByteToWideChar(CP_UTF8, 0, bytes, byteCount, nullptr, 0);
+    const int units = MultiByteToWideChar(CP_UTF8, 0, bytes, byteCount, wide.data(), byteCount);
     if (units == 0) {
         AtlThrowLastWin32();
     }
-    std::wstring wide(static_cast<std::size_t>(units), L'\0');
-    if (MultiByteToWideChar(CP_UTF8, 0, bytes, byteCount, wide.data(), units) == 0) {
-        AtlThrowLastWin32();
-    }
+    wide.resize(static_cast<std::size_t>(units));
     return wide;
 }
 

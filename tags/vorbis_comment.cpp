@@ -4,7 +4,6 @@
 #include "tags/field_keys.h"
 #include "tags/utf8.h"
 
-#include <cctype>
 #include <cstdint>
 #include <cstring>
 
@@ -33,9 +32,13 @@ void ParseComment(const FLAC__StreamMetadata_VorbisComment_Entry& comment, KeyLi
     // A legal comment holds an "=" after the name.
     const auto* text = reinterpret_cast<const char*>(comment.entry);
     const auto* equals = static_cast<const char*>(std::memchr(text, '=', comment.length));
+    // Upper case as toupper gives it in the "C" locale: only a to z change.
+    // (The runtime's toupper looks up the thread's locale for every byte.)
     std::string name(text, equals);
     for (char& c : name) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
     }
     const char* value = equals + 1;
     const std::size_t valueLength = comment.length - static_cast<std::size_t>(value - text);

@@ -69,6 +69,21 @@ TEST(TagMultiValues, VectorsLeaveOutEmptyValues)
     EXPECT_EQ(ValueOf(store.Get(), PKEY_Music_Genre), L"v:Rock|Pop");
 }
 
+TEST(TagMultiValues, VectorsHoldEveryValueHoweverMany)
+{
+    // Few values are gathered on the stack, more on the heap: both in order.
+    for (const int count : {16, 17, 40}) {
+        std::vector<std::string> comments;
+        std::wstring expected = L"v:";
+        for (int i = 0; i < count; ++i) {
+            comments.push_back("ARTIST=a" + std::to_string(i));
+            expected += (i == 0 ? L"a" : L"|a") + std::to_wstring(i);
+        }
+        Tagged h(comments);
+        EXPECT_EQ(h[PKEY_Music_Artist], expected) << count;
+    }
+}
+
 TEST(TagMultiValues, StringKindsTakeTheFirstNonEmptyValue)
 {
     auto store = NewPropertyHandler();

@@ -154,6 +154,23 @@ TEST(Utf8ToWideConversion, IllFormedBytesBecomeReplacementCharacters)
     EXPECT_NE(wide.find(L'\xFFFD'), std::wstring::npos);
 }
 
+TEST(Utf8ToWideConversion, EveryFormAtItsBoundsConvertsAsTheSystemDoes)
+{
+    // Shortest and longest of each length, a NUL inside, and the ill-formed
+    // neighbours: overlong, surrogate, above U+10FFFF, cut short.
+    for (const std::string& bytes :
+         {std::string("a\0b", 3), std::string("\xC2\x80\xDF\xBF"), std::string("\xE0\xA0\x80\xEF\xBF\xBF"),
+          std::string("\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"), std::string("\xC0\x80x"), std::string("\xE0\x80\x80"),
+          std::string("\xED\xA0\x80"), std::string("\xF4\x90\x80\x80"), std::string("\xE4\xBA"),
+          std::string("\xF8\x88\x80\x80\x80"), std::string("x\xBF")}) {
+        const int count = static_cast<int>(bytes.size());
+        std::wstring expected(bytes.size(), L'\0');
+        expected.resize(
+            static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, bytes.data(), count, expected.data(), count)));
+        EXPECT_EQ(Utf8ToWide(bytes.data(), bytes.size()), expected) << bytes;
+    }
+}
+
 TEST(FieldKeyLookup, MatchesWholeUpperCaseNamesOnly)
 {
     ASSERT_EQ(FieldKeyTable.size(), 16u);
