@@ -47,7 +47,10 @@ function unknownReleases(file, text) {
             return;
         }
         const [, action, release] = use;
-        if (!(knownActionReleases[action] || []).includes(release)) {
+        // A release is the repository's: actions/cache/restore@v4 is
+        // actions/cache's v4.
+        const repository = action.split("/").slice(0, 2).join("/");
+        if (!(knownActionReleases[repository] || []).includes(release)) {
             const column = line.indexOf(action) + 1;
             findings.push(
                 `${file}:${index + 1}:${column}: ${action}@${release} is not a release this repository knows; ` +
