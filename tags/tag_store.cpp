@@ -1,5 +1,7 @@
 #include "tags/tag_store.h"
 
+#include "tags/name_prefix.h"
+
 #include <algorithm>
 
 void TagStore::Reserve(std::size_t entries, std::size_t textBytes)
@@ -22,6 +24,7 @@ std::string_view TagStore::AddFolded(std::string_view name, std::string_view val
     entry.nameLength = name.size();
     std::transform(m_text.begin() + static_cast<std::ptrdiff_t>(entry.name), m_text.end(),
                    m_text.begin() + static_cast<std::ptrdiff_t>(entry.name), UpperAscii);
+    entry.namePrefix = NamePrefix(NameOf(entry));
     entry.value = Append(value);
     entry.valueLength = value.size();
     m_entries.push_back(entry);
@@ -34,7 +37,7 @@ void TagStore::Sort() noexcept
     // by them keeps a field's values in file order without a stable sort's
     // buffer. Files this handler saved are in order already.
     const auto less = [this](const Entry& a, const Entry& b) {
-        const int order = NameOf(a).compare(NameOf(b));
+        const int order = Compare(a, NameOf(b), b.namePrefix);
         return order != 0 ? order < 0 : a.value < b.value;
     };
     if (!std::is_sorted(m_entries.begin(), m_entries.end(), less)) {
@@ -42,13 +45,19 @@ void TagStore::Sort() noexcept
     }
 }
 
+int TagStore::Compare(const Entry& entry, std::string_view name, std::uint64_t prefix) const noexcept
+{
+    return CompareNames(NameOf(entry), entry.namePrefix, name, prefix);
+}
+
 std::pair<std::size_t, std::size_t> TagStore::RangeOf(std::string_view name) const noexcept
 {
+    const std::uint64_t prefix = NamePrefix(name);
     const auto first =
         std::lower_bound(m_entries.begin(), m_entries.end(), name,
-                         [this](const Entry& entry, std::string_view key) { return NameOf(entry) < key; });
+                         [&](const Entry& entry, std::string_view key) { return Compare(entry, key, prefix) < 0; });
     auto last = first;
-    while (last != m_entries.end() && NameOf(*last) == name) {
+    while (last != m_entries.end() && Compare(*last, name, prefix) == 0) {
         ++last;
     }
     return {static_cast<std::size_t>(first - m_entries.begin()), static_cast<std::size_t>(last - m_entries.begin())};
@@ -66,8 +75,9 @@ void TagStore::Replace(std::string_view name, const std::vector<std::string>& va
     added.reserve(values.size());
     if (!values.empty()) {
         const std::size_t nameOffset = Append(name);
+        const std::uint64_t prefix = NamePrefix(name);
         for (const std::string& value : values) {
-            added.push_back({nameOffset, name.size(), Append(value), value.size()});
+            added.push_back({prefix, nameOffset, name.size(), Append(value), value.size()});
         }
     }
     // With the room made first, nothing below can fail half way.

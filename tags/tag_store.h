@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
@@ -24,6 +25,7 @@ class TagStore {
 public:
     // One value of one field, as offsets into the store's text.
     struct Entry {
+        std::uint64_t namePrefix = 0; // NamePrefix of the name
         std::size_t name = 0;
         std::size_t nameLength = 0;
         std::size_t value = 0;
@@ -62,6 +64,7 @@ public:
 
 private:
     std::pair<std::size_t, std::size_t> RangeOf(std::string_view name) const noexcept;
+    int Compare(const Entry& entry, std::string_view name, std::uint64_t prefix) const noexcept;
     std::size_t Append(std::string_view bytes);
 
     std::string m_text;
