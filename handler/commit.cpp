@@ -1,5 +1,5 @@
-// Writing the tag map back into the file: the VORBIS_COMMENT block is rebuilt
-// from the map, the padding gathered at the end, and libFLAC writes the chain
+// Writing the tag store back into the file: the VORBIS_COMMENT block is rebuilt
+// from the store, the padding gathered at the end, and libFLAC writes the chain
 // in place when the padding absorbs the change, or else rewrites the whole
 // stream into the destination stream the property system provides. A change
 // that would move more than a few blocks' worth of other bytes in place goes
@@ -23,7 +23,7 @@
 #include "handler/block_placement.h"
 #include "handler/metadata_layout.h"
 #include "handler/property_handler.h"
-#include "tags/utf8.h"
+#include "tags/tag_store.h"
 
 #include <algorithm>
 #include <wrl/client.h>
@@ -37,7 +37,7 @@ bool IsLegalEntry(const FLAC__StreamMetadata_VorbisComment_Entry& entry) noexcep
     return FLAC__format_vorbiscomment_entry_is_legal(entry.entry, entry.length) != 0;
 }
 
-// The field name of a comment, upper-cased as the map holds names; empty
+// The field name of a comment, upper-cased as the store holds names; empty
 // when the comment has no "=".
 std::string UpperFieldName(const FLAC__StreamMetadata_VorbisComment_Entry& entry)
 {
@@ -45,11 +45,7 @@ std::string UpperFieldName(const FLAC__StreamMetadata_VorbisComment_Entry& entry
     const auto* const end = begin + entry.length;
     const auto* const equals = std::find(begin, end, '=');
     std::string name(begin, equals == end ? begin : equals);
-    for (char& c : name) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
+    std::transform(name.begin(), name.end(), name.begin(), UpperAscii);
     return name;
 }
 
@@ -66,22 +62,25 @@ HRESULT StreamFailure(HRESULT hr) noexcept
 std::vector<std::string> CPropertyHandler::CommentEntries() const
 {
     std::vector<std::string> entries;
-    for (const auto& [name, values] : m_tags) {
-        for (const std::wstring& value : values) {
-            std::string entry = name;
-            entry += '=';
-            entry += WideToUtf8(value);
-            if (entry.size() > 0xFFFFFFFFU) {
-                AtlThrow(E_UNEXPECTED);
-            }
-            const auto* const bytes = reinterpret_cast<const FLAC__byte*>(entry.data());
-            if (!FLAC__format_vorbiscomment_entry_is_legal(bytes, static_cast<unsigned>(entry.size()))) {
-                // A value Vorbis comments cannot hold (U+FFFE, U+FFFF): refuse
-                // before anything is changed.
-                AtlThrow(E_INVALIDARG);
-            }
-            entries.push_back(std::move(entry));
+    entries.reserve(m_tags.All().size());
+    for (const TagStore::Entry& stored : m_tags.All()) {
+        const std::string_view name = m_tags.NameOf(stored);
+        const std::string_view value = m_tags.ValueOf(stored);
+        std::string entry;
+        entry.reserve(name.size() + 1 + value.size());
+        entry += name;
+        entry += '=';
+        entry += value;
+        if (entry.size() > 0xFFFFFFFFU) {
+            AtlThrow(E_UNEXPECTED);
         }
+        const auto* const bytes = reinterpret_cast<const FLAC__byte*>(entry.data());
+        if (!FLAC__format_vorbiscomment_entry_is_legal(bytes, static_cast<unsigned>(entry.size()))) {
+            // A value Vorbis comments cannot hold (U+FFFE, U+FFFF): refuse
+            // before anything is changed.
+            AtlThrow(E_INVALIDARG);
+        }
+        entries.push_back(std::move(entry));
     }
     return entries;
 }
@@ -90,10 +89,10 @@ HRESULT CPropertyHandler::BuildVorbisComment(FLAC__StreamMetadata& block,
                                              const std::vector<std::string>& entries) noexcept
 {
     return GuardHResult([&]() -> HRESULT {
-        // Comments the map never held (they are not legal Vorbis comments, so
+        // Comments the store never held (they are not legal Vorbis comments, so
         // the reader skipped them) stay as they are, unless the user has since
         // replaced or removed their field: other programs would show the old
-        // value again. Every legal comment is rebuilt from the map.
+        // value again. Every legal comment is rebuilt from the store.
         FLAC__StreamMetadata_VorbisComment& comments = block.data.vorbis_comment;
         for (FLAC__uint32 i = comments.num_comments; i-- > 0;) {
             const FLAC__StreamMetadata_VorbisComment_Entry& comment = comments.comments[i];

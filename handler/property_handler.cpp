@@ -11,7 +11,7 @@
 
 CPropertyHandler::~CPropertyHandler()
 {
-    m_tags.clear();
+    m_tags.Clear();
     m_keys = KeyList();
 }
 
@@ -35,7 +35,7 @@ HRESULT CPropertyHandler::ReadMetadata(IStream* stream)
     MetadataBlocks blocks = FindMetadataBlocks();
     layout.metadataBytes = blocks.bytes;
     KeyList keys;
-    TagMap tags;
+    TagStore tags;
     hr = ReadProperties(blocks, layout.streamBytes - blocks.bytes, keys, tags);
     if (FAILED(hr)) {
         return hr;
@@ -88,7 +88,7 @@ CPropertyHandler::MetadataBlocks CPropertyHandler::FindMetadataBlocks() const
 }
 
 HRESULT CPropertyHandler::ReadProperties(const MetadataBlocks& blocks, ULONGLONG nonMetadataBytes, KeyList& keys,
-                                         TagMap& tags)
+                                         TagStore& tags)
 {
     keys.Reserve(16);
     keys.AddKey(PKEY_Audio_Format);
@@ -104,11 +104,11 @@ HRESULT CPropertyHandler::ReadProperties(const MetadataBlocks& blocks, ULONGLONG
     return ParseVorbisComment(*blocks.vorbisComment, keys, tags);
 }
 
-void CPropertyHandler::TakeFile(const FileLayout& layout, MetadataBlocks& blocks, KeyList& keys, TagMap& tags)
+void CPropertyHandler::TakeFile(const FileLayout& layout, MetadataBlocks& blocks, KeyList& keys, TagStore& tags)
 {
     TakeLayout(layout, blocks);
     m_keys.Swap(keys);
-    m_tags.swap(tags);
+    m_tags.Swap(tags);
     m_changed = false;
     m_editedFields.clear();
 }

@@ -10,12 +10,13 @@
 #include "resources/identifiers.h"
 #include "resources/resource_ids.h"
 #include "tags/field_names.h"
-#include "tags/tag_map.h"
+#include "tags/tag_store.h"
 
 #include <FLAC/metadata.h>
 
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class CPropertyHandler : public CComObjectRootEx<CComSingleThreadModel>,
@@ -109,27 +110,27 @@ private:
     MetadataBlocks FindMetadataBlocks() const;
     // Lists the keys the file offers, stores the audio values and parses the
     // tags; E_FAIL for a file without STREAMINFO.
-    HRESULT ReadProperties(const MetadataBlocks& blocks, ULONGLONG nonMetadataBytes, KeyList& keys, TagMap& tags);
+    HRESULT ReadProperties(const MetadataBlocks& blocks, ULONGLONG nonMetadataBytes, KeyList& keys, TagStore& tags);
     // Puts what was read in place of what the handler held, and forgets the
     // edits made since the last read.
-    void TakeFile(const FileLayout& layout, MetadataBlocks& blocks, KeyList& keys, TagMap& tags);
+    void TakeFile(const FileLayout& layout, MetadataBlocks& blocks, KeyList& keys, TagStore& tags);
     // Takes where the chain just read stands in the file, as the walk over
     // its blocks found it.
     void TakeLayout(const FileLayout& layout, MetadataBlocks& blocks) noexcept;
 
-    // The map's values as Vorbis comment entries NAME=value, in map order;
-    // throws E_INVALIDARG for a value no legal comment can hold.
+    // The stored values as Vorbis comment entries NAME=value, in the
+    // store's order; throws E_INVALIDARG for a value no legal comment can hold.
     std::vector<std::string> CommentEntries() const;
     // Puts `entries` into the chain's VORBIS_COMMENT block (made when there is
     // none) and gathers the padding at the end.
     HRESULT RebuildVorbisComment(const std::vector<std::string>& entries);
-    // Replaces the block's comments with `entries`, keeping those the map
+    // Replaces the block's comments with `entries`, keeping those the store
     // could not hold unless an edit since Initialize replaced their field.
     HRESULT BuildVorbisComment(FLAC__StreamMetadata& block, const std::vector<std::string>& entries) noexcept;
     // Commit's steps. CheckWritable refuses a handler that read nothing or
     // read metadata it must not write back; PutTagsIntoChain reads the chain
     // again if it may be stale and rebuilds its VORBIS_COMMENT block from the
-    // map; WriteChain writes in place when the metadata fits and nothing
+    // store; WriteChain writes in place when the metadata fits and nothing
     // forbids it, else through a destination stream.
     HRESULT CheckWritable() const noexcept;
     HRESULT PutTagsIntoChain();
@@ -188,15 +189,9 @@ private:
     // write until a read succeeds.
     HRESULT ReadChainAgain() noexcept;
 
-    // References to tag values owned by m_tags; valid until the map changes.
-    using TagValueRefs = std::vector<PCWSTR>;
-
-    // Appends a reference to every non-empty value stored under `name`.
-    void CollectTagValues(const char* name, TagValueRefs& list) const;
-    // The non-empty values of all `names`, earlier names first.
-    TagValueRefs GatherTagValues(FieldNameList names) const;
-    // The first of them, or null when there is none.
-    PCWSTR FirstTagValue(FieldNameList names) const noexcept;
+    // The first non-empty value (UTF-8) of `names`, earlier names first;
+    // empty when there is none. Valid until the store changes.
+    std::string_view FirstTagValue(FieldNameList names) const noexcept;
 
     // The first value, as VT_LPWSTR.
     HRESULT GetTagString(FieldNameList names, PROPVARIANT* value) noexcept;
@@ -220,7 +215,7 @@ private:
     ULONGLONG m_totalSamples = 0;
     ULONGLONG m_duration = 0;
     ULONG m_bitRate = 0;
-    TagMap m_tags;
+    TagStore m_tags;
     // Where the metadata blocks stand in the file, and how many bytes they
     // take: what an in-place write overwrites.
     ULONGLONG m_metadataOffset = 0;
@@ -247,7 +242,7 @@ private:
     // the whole region as the chain says.
     std::vector<std::vector<OverwrittenBytes>> m_unrestored;
     // Upper-case field names that an edit since Initialize replaced or
-    // removed; comments under them that the map could not hold are dropped.
+    // removed; comments under them that the store could not hold are dropped.
     std::set<std::string> m_editedFields;
     // Set when a block's header length disagrees with the contents libFLAC
     // read (LengthMatchesContents): the handler shows what it read but

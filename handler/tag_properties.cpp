@@ -1,68 +1,41 @@
-// The handler's tag properties. A getter reads the tag map in one of three
+// The handler's tag properties. A getter reads the tag store in one of three
 // ways: the first value as text, all values as a text vector, or the first
-// value as a number; values are collected as references into the map and only
-// the result is copied. The setter turns a property value into a list of
+// value as a number; only the values it returns are converted to UTF-16,
+// straight into the memory the PROPVARIANT hands over. The setter turns a property value into a list of
 // texts stored under the property's first field name; the other names of the
 // property are removed, and all of them when the value gives no text.
 #include "com/atl_exception.h"
 #include "handler/property_handler.h"
 #include "tags/parse_uint32.h"
+#include "tags/utf8.h"
 
-#include <array>
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <string_view>
-
-void CPropertyHandler::CollectTagValues(const char* name, TagValueRefs& list) const
-{
-    const auto entry = m_tags.find(std::string_view(name));
-    if (entry == m_tags.end()) {
-        return;
-    }
-    list.reserve(list.size() + entry->second.size());
-    for (const std::wstring& value : entry->second) {
-        if (!value.empty()) {
-            list.push_back(value.c_str());
-        }
-    }
-}
-
-CPropertyHandler::TagValueRefs CPropertyHandler::GatherTagValues(FieldNameList names) const
-{
-    TagValueRefs list;
-    for (const char* name : names) {
-        CollectTagValues(name, list);
-    }
-    return list;
-}
 
 namespace {
 
 // Calls `visit` with each non-empty value of `names`, earlier names first,
 // until it returns false.
-template <class Visit> void VisitTagValues(const TagMap& tags, FieldNameList names, Visit&& visit)
+template <class Visit> void VisitTagValues(const TagStore& tags, FieldNameList names, Visit&& visit)
 {
     for (const char* name : names) {
-        const auto entry = tags.find(std::string_view(name));
-        if (entry == tags.end()) {
-            continue;
-        }
-        for (const std::wstring& text : entry->second) {
-            if (!text.empty() && !visit(text.c_str())) {
+        for (const TagStore::Entry& entry : tags.Field(name)) {
+            const std::string_view text = tags.ValueOf(entry);
+            if (!text.empty() && !visit(text)) {
                 return;
             }
         }
     }
 }
 
-// Vectors of up to this many values are gathered without a heap allocation.
-constexpr std::size_t kInlineValues = 16;
-
 } // namespace
 
-PCWSTR CPropertyHandler::FirstTagValue(FieldNameList names) const noexcept
+std::string_view CPropertyHandler::FirstTagValue(FieldNameList names) const noexcept
 {
-    PCWSTR first = nullptr;
-    VisitTagValues(m_tags, names, [&](PCWSTR text) {
+    std::string_view first;
+    VisitTagValues(m_tags, names, [&](std::string_view text) {
         first = text;
         return false;
     });
@@ -71,77 +44,107 @@ PCWSTR CPropertyHandler::FirstTagValue(FieldNameList names) const noexcept
 
 HRESULT CPropertyHandler::GetTagString(FieldNameList names, PROPVARIANT* value) noexcept
 {
-    const PCWSTR first = FirstTagValue(names);
-    if (first == nullptr) {
-        PropVariantInit(value);
+    PropVariantInit(value);
+    const std::string_view first = FirstTagValue(names);
+    if (first.empty()) {
         return S_OK;
     }
-    value->vt = VT_LPWSTR;
-    const HRESULT hr = SHStrDupW(first, &value->pwszVal);
-    if (FAILED(hr)) {
-        PropVariantInit(value);
+    PWSTR text = nullptr;
+    const HRESULT hr = Utf8ToTaskString(first, &text);
+    if (SUCCEEDED(hr)) {
+        value->vt = VT_LPWSTR;
+        value->pwszVal = text;
     }
     return hr;
 }
 
 HRESULT CPropertyHandler::GetTagStringVector(FieldNameList names, PROPVARIANT* value) noexcept
 {
-    std::array<PCWSTR, kInlineValues> inlineValues{};
+    PropVariantInit(value);
     std::size_t count = 0;
-    VisitTagValues(m_tags, names, [&](PCWSTR text) {
-        if (count < inlineValues.size()) {
-            inlineValues[count] = text;
-        }
+    VisitTagValues(m_tags, names, [&](std::string_view) {
         ++count;
         return true;
     });
     if (count == 0) {
-        PropVariantInit(value);
         return S_OK;
     }
-    if (count <= inlineValues.size()) {
-        return InitPropVariantFromStringVector(inlineValues.data(), static_cast<ULONG>(count), value);
+    if (count > 0xFFFFFFFFU / sizeof(PWSTR)) {
+        return E_OUTOFMEMORY;
     }
-    return GuardHResult([&]() -> HRESULT {
-        TagValueRefs values = GatherTagValues(names);
-        if (values.empty()) {
-            PropVariantInit(value);
-            return S_OK;
+    auto* elements = static_cast<PWSTR*>(CoTaskMemAlloc(count * sizeof(PWSTR)));
+    if (elements == nullptr) {
+        return E_OUTOFMEMORY;
+    }
+    // The vector holds the elements converted so far, so that clearing it
+    // frees them if one fails.
+    value->vt = VT_VECTOR | VT_LPWSTR;
+    value->calpwstr.pElems = elements;
+    HRESULT hr = S_OK;
+    VisitTagValues(m_tags, names, [&](std::string_view text) {
+        hr = Utf8ToTaskString(text, &elements[value->calpwstr.cElems]);
+        if (FAILED(hr)) {
+            return false;
         }
-        return InitPropVariantFromStringVector(values.data(), static_cast<ULONG>(values.size()), value);
+        ++value->calpwstr.cElems;
+        return true;
     });
+    if (FAILED(hr)) {
+        PropVariantClear(value);
+    }
+    return hr;
 }
 
 HRESULT CPropertyHandler::GetTagUInt32(FieldNameList names, PROPVARIANT* value) noexcept
 {
-    const PCWSTR first = FirstTagValue(names);
-    ULONG number = 0;
-    if (first == nullptr || !ParseUInt32(first, number)) {
-        PropVariantInit(value);
+    PropVariantInit(value);
+    const std::string_view first = FirstTagValue(names);
+    if (first.empty()) {
         return S_OK;
     }
-    value->vt = VT_UI4;
-    value->ulVal = number;
+    // A short ASCII text is widened in place; any other is converted, so that
+    // white space outside ASCII reads as it did in UTF-16.
+    ULONG number = 0;
+    bool parsed = false;
+    wchar_t ascii[32];
+    if (first.size() < std::size(ascii) &&
+        std::all_of(first.begin(), first.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        *std::copy(first.begin(), first.end(), ascii) = L'\0';
+        parsed = ParseUInt32(ascii, number);
+    } else {
+        const HRESULT hr = GuardHResult([&]() -> HRESULT {
+            parsed = ParseUInt32(Utf8ToWide(first.data(), first.size()).c_str(), number);
+            return S_OK;
+        });
+        if (FAILED(hr)) {
+            return hr;
+        }
+    }
+    if (parsed) {
+        value->vt = VT_UI4;
+        value->ulVal = number;
+    }
     return S_OK;
 }
 
 namespace {
 
-// A text of the value, or an empty text where the value holds a null pointer.
-std::wstring TextOrEmpty(PCWSTR text)
+// A text of the value in UTF-8, or an empty text where the value holds a null
+// pointer.
+std::string TextOrEmpty(PCWSTR text)
 {
-    return text != nullptr ? std::wstring(text) : std::wstring();
+    return text != nullptr ? WideToUtf8(text) : std::string();
 }
 
 // The texts a value gives: one for a number or a text, one per element for a
 // text vector, none for any other type.
-TagValues TextsOf(const PROPVARIANT& value)
+std::vector<std::string> TextsOf(const PROPVARIANT& value)
 {
-    TagValues texts;
+    std::vector<std::string> texts;
     switch (value.vt) {
     case VT_UI4: {
-        wchar_t digits[12] = {};
-        _ultow_s(value.ulVal, digits, 12, 10);
+        char digits[12] = {};
+        _ultoa_s(value.ulVal, digits, 12, 10);
         texts.emplace_back(digits);
         break;
     }
@@ -168,16 +171,16 @@ TagValues TextsOf(const PROPVARIANT& value)
 HRESULT CPropertyHandler::SetTagValues(FieldNameList names, const PROPVARIANT& value) noexcept
 {
     return GuardHResult([&]() -> HRESULT {
-        TagValues texts = TextsOf(value);
+        const std::vector<std::string> texts = TextsOf(value);
         m_editedFields.insert(names.begin(), names.end());
         m_changed = true;
         FieldNameList removed = names;
         if (!texts.empty()) {
-            m_tags[names.front()].swap(texts);
+            m_tags.Replace(names.front(), texts);
             removed = names.subspan(1);
         }
         for (const char* name : removed) {
-            m_tags.erase(name);
+            m_tags.Erase(name);
         }
         return S_OK;
     });

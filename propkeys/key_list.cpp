@@ -4,9 +4,9 @@
 
 std::pair<std::size_t, bool> KeyList::AddKey(const PROPERTYKEY& key)
 {
-    const auto [first, last] = std::equal_range(m_keys.begin(), m_keys.end(), key, KeyLess{});
+    const auto first = std::lower_bound(m_keys.begin(), m_keys.end(), key, KeyLess{});
     const auto position = static_cast<std::size_t>(first - m_keys.begin());
-    if (first != last) {
+    if (first != m_keys.end() && KeysEqual(*first, key)) {
         return {position, false};
     }
     m_keys.insert(first, key);

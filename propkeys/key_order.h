@@ -6,7 +6,10 @@
 #include "platform/platform.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
+#include <type_traits>
 
 constexpr std::array<std::uint8_t, 20> KeyImage(const PROPERTYKEY& key) noexcept
 {
@@ -26,8 +29,15 @@ constexpr std::array<std::uint8_t, 20> KeyImage(const PROPERTYKEY& key) noexcept
     return image;
 }
 
+// Every Windows target is little-endian and PROPERTYKEY has no padding, so
+// at run time the image is the key's own bytes.
+static_assert(std::endian::native == std::endian::little && sizeof(PROPERTYKEY) == 20);
+
 constexpr int CompareKeys(const PROPERTYKEY& a, const PROPERTYKEY& b) noexcept
 {
+    if (!std::is_constant_evaluated()) {
+        return std::memcmp(&a, &b, sizeof(PROPERTYKEY));
+    }
     const auto left = KeyImage(a);
     const auto right = KeyImage(b);
     for (std::size_t i = 0; i < left.size(); ++i) {

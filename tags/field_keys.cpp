@@ -1,22 +1,13 @@
 #include "tags/field_keys.h"
 
+#include "tags/name_prefix.h"
+
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <functional>
 
 namespace {
-
-// std::string_view compares as unsigned bytes, the shorter first on a common
-// prefix: the order of the tag map's names.
-struct FieldNameLess {
-    constexpr bool operator()(const FieldKeyEntry& row, std::string_view name) const noexcept
-    {
-        return std::string_view(row.name) < name;
-    }
-    constexpr bool operator()(std::string_view name, const FieldKeyEntry& row) const noexcept
-    {
-        return name < std::string_view(row.name);
-    }
-};
 
 template <std::size_t N> constexpr bool NamesStrictlySorted(const std::array<FieldKeyEntry, N>& rows)
 {
@@ -48,12 +39,30 @@ constexpr std::array<FieldKeyEntry, 16> FieldKeys = {{
 }};
 static_assert(NamesStrictlySorted(FieldKeys), "FieldKeyTable must be sorted by byte order of the names");
 
+// The names' prefixes, in the same order; no two names share one, so a
+// prefix finds at most one row.
+constexpr auto FieldKeyPrefixes = [] {
+    std::array<std::uint64_t, FieldKeys.size()> prefixes{};
+    for (std::size_t i = 0; i < FieldKeys.size(); ++i) {
+        prefixes[i] = NamePrefix(FieldKeys[i].name);
+    }
+    return prefixes;
+}();
+static_assert(std::adjacent_find(FieldKeyPrefixes.begin(), FieldKeyPrefixes.end(), std::greater_equal<>()) ==
+                  FieldKeyPrefixes.end(),
+              "every field name needs a prefix of its own");
+
 } // namespace
 
 const std::span<const FieldKeyEntry> FieldKeyTable{FieldKeys};
 
 const PROPERTYKEY* FindFieldKey(std::string_view name) noexcept
 {
-    const auto [first, last] = std::equal_range(FieldKeyTable.begin(), FieldKeyTable.end(), name, FieldNameLess{});
-    return first != last ? &first->key : nullptr;
+    const std::uint64_t prefix = NamePrefix(name);
+    const auto found = std::lower_bound(FieldKeyPrefixes.begin(), FieldKeyPrefixes.end(), prefix);
+    if (found == FieldKeyPrefixes.end() || *found != prefix) {
+        return nullptr;
+    }
+    const FieldKeyEntry& row = FieldKeys[static_cast<std::size_t>(found - FieldKeyPrefixes.begin())];
+    return name == row.name ? &row.key : nullptr;
 }

@@ -90,7 +90,31 @@ std::wstring Utf8ToWide(const char* bytes, std::size_t count)
     return wide;
 }
 
-std::string WideToUtf8(const std::wstring& text)
+HRESULT Utf8ToTaskString(std::string_view bytes, PWSTR* text) noexcept
+{
+    *text = nullptr;
+    if (bytes.size() >= static_cast<std::size_t>(INT_MAX)) {
+        return E_UNEXPECTED;
+    }
+    // As in Utf8ToWide: the input's length in units is room enough.
+    auto* wide = static_cast<PWSTR>(CoTaskMemAlloc((bytes.size() + 1) * sizeof(wchar_t)));
+    if (wide == nullptr) {
+        return E_OUTOFMEMORY;
+    }
+    const int decoded = DecodeWellFormed(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), wide);
+    if (bytes.empty() || decoded < 0) {
+        CoTaskMemFree(wide);
+        return GuardHResult([&]() -> HRESULT {
+            const std::wstring converted = Utf8ToWide(bytes.data(), bytes.size());
+            return SHStrDupW(converted.c_str(), text);
+        });
+    }
+    wide[decoded] = L'\0';
+    *text = wide;
+    return S_OK;
+}
+
+std::string WideToUtf8(std::wstring_view text)
 {
     if (text.empty()) {
         return {};

@@ -2,13 +2,14 @@
 // as a file holds them (vendor length and string, comment count, each
 // comment's length and bytes, lengths little-endian), taken apart the way
 // libFLAC's reader does: every comment NUL-terminated after its length, none
-// checked. The parse succeeds, and every name it stores is upper-cased and
-// holds no "=".
+// checked. The parse succeeds, stores exactly the comments libFLAC calls legal
+// that have a value, and every name it stores is upper-cased and holds no "=".
 #include "tags/vorbis_comment.h"
 #include "tests/fuzz/fuzz_check.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -58,12 +59,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     block.data.vorbis_comment.num_comments = static_cast<FLAC__uint32>(comments.size());
     block.data.vorbis_comment.comments = comments.data();
     KeyList keys;
-    TagMap tags;
+    TagStore tags;
     FUZZ_CHECK(ParseVorbisComment(block, keys, tags) == S_OK);
-    for (const auto& [name, values] : tags) {
-        for (const char c : name) {
+    // The parser judges legality itself: it must store exactly the comments
+    // libFLAC calls legal that have a value.
+    std::size_t legalWithValue = 0;
+    for (const auto& comment : comments) {
+        const auto* equals = static_cast<const FLAC__byte*>(std::memchr(comment.entry, '=', comment.length));
+        const bool hasValue =
+            equals != nullptr && static_cast<std::size_t>(equals - comment.entry) + 1 < comment.length;
+        legalWithValue += FLAC__format_vorbiscomment_entry_is_legal(comment.entry, comment.length) && hasValue;
+    }
+    FUZZ_CHECK(tags.All().size() == legalWithValue);
+    for (const TagStore::Entry& entry : tags.All()) {
+        for (const char c : tags.NameOf(entry)) {
             FUZZ_CHECK(c != '=' && !(c >= 'a' && c <= 'z'));
         }
+        FUZZ_CHECK(!tags.ValueOf(entry).empty());
     }
     return 0;
 }

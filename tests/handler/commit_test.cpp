@@ -153,14 +153,19 @@ TEST(CommitLayout, PaddingIsGatheredAfterAllOtherBlocks)
     EXPECT_EQ(layout.First(PaddingType)->length, 40u + 60u + 4u);
 }
 
-TEST(CommitLayout, ValuesWithNulAndCommentsTheMapCannotHoldSurviveAnEditElsewhere)
+TEST(CommitLayout, ValuesWithNulAndCommentsTheStoreCannotHoldSurviveAnEditElsewhere)
 {
     const std::string withNul("COMMENT=a\0b", 11);
     const std::string badUtf8 = "LYRICS=\xC3\x28 broken";
     const std::string badName = "WEIRD\x01NAME=x";
+    // Legal to libFLAC (a 4-byte form above U+10FFFF), but UTF-16 has no
+    // character for it: the file's bytes stay, not a replacement character.
+    const std::string beyondUnicode = "SOLO=\xF4\x90\x80\x80";
+    ASSERT_TRUE(FLAC__format_vorbiscomment_entry_is_legal(reinterpret_cast<const FLAC__byte*>(beyondUnicode.data()),
+                                                          static_cast<unsigned>(beyondUnicode.size())));
     LoadedHandler h(FlacBuilder()
                         .StreamInfo()
-                        .VorbisComment({withNul, badUtf8, badName, "TITLE=old"})
+                        .VorbisComment({withNul, badUtf8, badName, beyondUnicode, "TITLE=old"})
                         .Padding(300)
                         .Audio(10)
                         .Build());
@@ -170,6 +175,7 @@ TEST(CommitLayout, ValuesWithNulAndCommentsTheMapCannotHoldSurviveAnEditElsewher
     EXPECT_NE(std::find(comments.begin(), comments.end(), withNul), comments.end());
     EXPECT_NE(std::find(comments.begin(), comments.end(), badUtf8), comments.end());
     EXPECT_NE(std::find(comments.begin(), comments.end(), badName), comments.end());
+    EXPECT_NE(std::find(comments.begin(), comments.end(), beyondUnicode), comments.end());
     EXPECT_NE(std::find(comments.begin(), comments.end(), "TITLE=new"), comments.end());
     EXPECT_EQ(std::find(comments.begin(), comments.end(), "TITLE=old"), comments.end());
 }

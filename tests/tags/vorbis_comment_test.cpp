@@ -1,4 +1,4 @@
-// Parsing Vorbis comments into the tag map: name folding, multi-values,
+// Parsing Vorbis comments into the tag store: name folding, multi-values,
 // skipped comments, listed keys, and the UTF-8 to UTF-16 conversion.
 #include "com/atl_exception.h"
 #include "tags/field_keys.h"
@@ -13,6 +13,7 @@
 namespace {
 
 using namespace std::string_literals;
+using Texts = std::vector<std::string>;
 
 // A VORBIS_COMMENT block as libFLAC hands it over, over our own comment bytes.
 struct CommentBlock {
@@ -39,6 +40,25 @@ struct Parsed {
         CommentBlock input(std::move(comments));
         result = ParseVorbisComment(input.block, keys, tags);
     }
+    // The distinct names, in store order.
+    std::vector<std::string> Names() const
+    {
+        std::vector<std::string> names;
+        for (const TagStore::Entry& entry : tags.All()) {
+            if (names.empty() || names.back() != tags.NameOf(entry)) {
+                names.emplace_back(tags.NameOf(entry));
+            }
+        }
+        return names;
+    }
+    std::vector<std::string> Values(std::string_view name) const
+    {
+        std::vector<std::string> values;
+        for (const TagStore::Entry& entry : tags.Field(name)) {
+            values.emplace_back(tags.ValueOf(entry));
+        }
+        return values;
+    }
     std::vector<PROPERTYKEY> Keys() const
     {
         std::vector<PROPERTYKEY> list;
@@ -50,27 +70,23 @@ struct Parsed {
 
     HRESULT result = E_FAIL;
     KeyList keys;
-    TagMap tags;
+    TagStore tags;
 };
 
 TEST(VorbisCommentNames, AnyCapitalisationFoldsIntoOneUpperCaseListInFileOrder)
 {
     Parsed p({"artist=A", "TITLE=T", "ARTIST=B", "Artist=C"});
     ASSERT_EQ(p.result, S_OK);
-    EXPECT_EQ(p.tags.size(), 2u);
-    EXPECT_EQ(p.tags["ARTIST"], (TagValues{L"A", L"B", L"C"}));
-    EXPECT_EQ(p.tags["TITLE"], (TagValues{L"T"}));
+    EXPECT_EQ(p.Names(), (Texts{"ARTIST", "TITLE"}));
+    EXPECT_EQ(p.Values("ARTIST"), (Texts{"A", "B", "C"}));
+    EXPECT_EQ(p.Values("TITLE"), (Texts{"T"}));
     EXPECT_EQ(p.Keys(), (std::vector<PROPERTYKEY>{PKEY_Music_Artist, PKEY_Title}));
 }
 
 TEST(VorbisCommentNames, MapOrderIsByteOrderWithShorterNamesFirst)
 {
     Parsed p({"BAND=3", "ALBUMARTIST=2", "ALBUM ARTIST=1", "ALBUM=0", "album_x=4"});
-    std::vector<std::string> names;
-    for (const auto& [name, values] : p.tags) {
-        names.push_back(name);
-    }
-    EXPECT_EQ(names, (std::vector<std::string>{"ALBUM", "ALBUM ARTIST", "ALBUMARTIST", "ALBUM_X", "BAND"}));
+    EXPECT_EQ(p.Names(), (Texts{"ALBUM", "ALBUM ARTIST", "ALBUMARTIST", "ALBUM_X", "BAND"}));
     EXPECT_EQ(p.Keys(), (std::vector<PROPERTYKEY>{PKEY_Music_AlbumTitle, PKEY_Music_AlbumArtist}))
         << "three album-artist names list their shared key once";
 }
@@ -79,9 +95,9 @@ TEST(VorbisCommentNames, UnknownAndEmptyNamesAreKeptButListNoKey)
 {
     Parsed p({"MYFIELD=x", "=nameless", "COMMENT=a=b"});
     ASSERT_EQ(p.result, S_OK);
-    EXPECT_EQ(p.tags["MYFIELD"], (TagValues{L"x"}));
-    EXPECT_EQ(p.tags[""], (TagValues{L"nameless"}));
-    EXPECT_EQ(p.tags["COMMENT"], (TagValues{L"a=b"})) << "only the first = separates";
+    EXPECT_EQ(p.Values("MYFIELD"), (Texts{"x"}));
+    EXPECT_EQ(p.Values(""), (Texts{"nameless"}));
+    EXPECT_EQ(p.Values("COMMENT"), (Texts{"a=b"})) << "only the first = separates";
     EXPECT_EQ(p.Keys(), (std::vector<PROPERTYKEY>{PKEY_Comment}));
 }
 
@@ -89,8 +105,8 @@ TEST(VorbisCommentSkipping, IllegalCommentsLeaveNoTrace)
 {
     Parsed p({"TITLE", "", "TI\tTLE=x", "T~TLE=x", "TITLE=\xFF\xFE", "GENRE=ok"});
     ASSERT_EQ(p.result, S_OK);
-    EXPECT_EQ(p.tags.size(), 1u);
-    EXPECT_EQ(p.tags["GENRE"], (TagValues{L"ok"}));
+    EXPECT_EQ(p.Names(), (Texts{"GENRE"}));
+    EXPECT_EQ(p.Values("GENRE"), (Texts{"ok"}));
     EXPECT_EQ(p.Keys(), (std::vector<PROPERTYKEY>{PKEY_Music_Genre}));
 }
 
@@ -98,8 +114,8 @@ TEST(VorbisCommentSkipping, EmptyValueStoresNothingButListsTheKey)
 {
     Parsed p({"TITLE=", "ARTIST=", "ARTIST=x"});
     ASSERT_EQ(p.result, S_OK);
-    EXPECT_EQ(p.tags.count("TITLE"), 0u);
-    EXPECT_EQ(p.tags["ARTIST"], (TagValues{L"x"}));
+    EXPECT_EQ(p.Names(), (Texts{"ARTIST"}));
+    EXPECT_EQ(p.Values("ARTIST"), (Texts{"x"}));
     EXPECT_EQ(p.Keys(), (std::vector<PROPERTYKEY>{PKEY_Music_Artist, PKEY_Title}));
 }
 
@@ -107,23 +123,29 @@ TEST(VorbisCommentSkipping, NoCommentsGiveAnEmptyMap)
 {
     Parsed p({});
     EXPECT_EQ(p.result, S_OK);
-    EXPECT_TRUE(p.tags.empty());
+    EXPECT_TRUE(p.tags.Empty());
     EXPECT_EQ(p.keys.Count(), 0u);
 }
 
 TEST(VorbisCommentValues, NulInsideAValueIsKeptWhole)
 {
     Parsed p({"TITLE=a\0b"s, "COMMENT=\0lead"s});
-    EXPECT_EQ(p.tags["TITLE"], (TagValues{L"a\0b"s}));
-    EXPECT_EQ(p.tags["COMMENT"], (TagValues{L"\0lead"s}));
+    EXPECT_EQ(p.Values("TITLE"), (Texts{"a\0b"s}));
+    EXPECT_EQ(p.Values("COMMENT"), (Texts{"\0lead"s}));
 }
 
-TEST(VorbisCommentValues, CharactersBeyondTheBmpBecomeSurrogatePairs)
+TEST(Utf8ToTaskString, CharactersBeyondTheBmpBecomeSurrogatePairs)
 {
-    Parsed p({"ALBUM=Symphonies \xF0\x9F\x8E\xBB", "TITLE=\xE4\xBA\xA4\xE9\x9F\xBF", "ARTIST=Dvo\xC5\x99\xC3\xA1k"});
-    EXPECT_EQ(p.tags["ALBUM"], (TagValues{L"Symphonies \xD83C\xDFBB"}));
-    EXPECT_EQ(p.tags["TITLE"], (TagValues{L"\x4EA4\x97FF"}));
-    EXPECT_EQ(p.tags["ARTIST"], (TagValues{L"Dvo\x0159\x00E1k"}));
+    for (const auto& [bytes, expected] :
+         {std::pair<std::string, std::wstring>{"Symphonies \xF0\x9F\x8E\xBB", L"Symphonies \xD83C\xDFBB"},
+          {"\xE4\xBA\xA4\xE9\x9F\xBF", L"\x4EA4\x97FF"},
+          {"Dvo\xC5\x99\xC3\xA1k", L"Dvo\x0159\x00E1k"},
+          {"a\xC3z", L"a\xFFFDz"}}) {
+        PWSTR text = nullptr;
+        ASSERT_EQ(Utf8ToTaskString(bytes, &text), S_OK) << bytes;
+        EXPECT_EQ(std::wstring(text), expected) << bytes;
+        CoTaskMemFree(text);
+    }
 }
 
 TEST(Utf8ToWideConversion, EmptyInputIsRefusedBySystem)
