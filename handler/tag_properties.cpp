@@ -1,9 +1,10 @@
 // The handler's tag properties. A getter reads the tag store in one of three
 // ways: the first value as text, all values as a text vector, or the first
 // value as a number; only the values it returns are converted to UTF-16,
-// straight into the memory the PROPVARIANT hands over. The setter turns a property value into a list of
-// texts stored under the property's first field name; the other names of the
-// property are removed, and all of them when the value gives no text.
+// straight into the memory the PROPVARIANT hands over. The setter turns a
+// property value into a list of texts stored under the property's first field
+// name; the other names of the property are removed, and all of them when the
+// value gives no text.
 #include "com/atl_exception.h"
 #include "handler/property_handler.h"
 #include "tags/parse_uint32.h"

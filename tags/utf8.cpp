@@ -102,7 +102,7 @@ HRESULT Utf8ToTaskString(std::string_view bytes, PWSTR* text) noexcept
         return E_OUTOFMEMORY;
     }
     const int decoded = DecodeWellFormed(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), wide);
-    if (bytes.empty() || decoded < 0) {
+    if (decoded < 0) {
         CoTaskMemFree(wide);
         return GuardHResult([&]() -> HRESULT {
             const std::wstring converted = Utf8ToWide(bytes.data(), bytes.size());

@@ -14,8 +14,9 @@
 std::wstring Utf8ToWide(const char* bytes, std::size_t count);
 
 // The same conversion into a NUL-terminated string from CoTaskMemAlloc, as a
-// PROPVARIANT holds it (a NUL inside the value ends it for the reader). Fails
-// by E_OUTOFMEMORY, or as Utf8ToWide throws; `*text` is null on failure.
+// PROPVARIANT holds it (a NUL inside the value ends it for the reader); an
+// empty input gives an empty string. Fails by E_OUTOFMEMORY, or as Utf8ToWide
+// throws; `*text` is null on failure.
 HRESULT Utf8ToTaskString(std::string_view bytes, PWSTR* text) noexcept;
 
 // Converts the whole string, NUL characters included, so that a value is

@@ -134,13 +134,14 @@ TEST(VorbisCommentValues, NulInsideAValueIsKeptWhole)
     EXPECT_EQ(p.Values("COMMENT"), (Texts{"\0lead"s}));
 }
 
-TEST(Utf8ToTaskString, CharactersBeyondTheBmpBecomeSurrogatePairs)
+TEST(Utf8ToTaskString, ConvertsAsUtf8ToWideAndTakesAnEmptyValue)
 {
     for (const auto& [bytes, expected] :
          {std::pair<std::string, std::wstring>{"Symphonies \xF0\x9F\x8E\xBB", L"Symphonies \xD83C\xDFBB"},
           {"\xE4\xBA\xA4\xE9\x9F\xBF", L"\x4EA4\x97FF"},
           {"Dvo\xC5\x99\xC3\xA1k", L"Dvo\x0159\x00E1k"},
-          {"a\xC3z", L"a\xFFFDz"}}) {
+          {"a\xC3z", L"a\xFFFDz"},
+          {"", L""}}) {
         PWSTR text = nullptr;
         ASSERT_EQ(Utf8ToTaskString(bytes, &text), S_OK) << bytes;
         EXPECT_EQ(std::wstring(text), expected) << bytes;
