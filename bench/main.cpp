@@ -213,7 +213,7 @@ bool BenchReads(const ClassSource& source, IClassFactory* handlerClass, const st
     // A first pass counts the stream calls and warms the file cache; the
     // second is timed, floor and read alternating file by file.
     std::vector<StreamCounts> counts(files.size());
-    Samples needed, properties, inMemory, chainInMemory, activation;
+    Samples needed, properties, taskBlocks, taskBlock, inMemory, chainInMemory, activation;
     std::vector<BYTE> bytes;
     for (std::size_t i = 0; i < files.size(); ++i) {
         ReadTimes times;
@@ -229,11 +229,15 @@ bool BenchReads(const ClassSource& source, IClassFactory* handlerClass, const st
         activation.Add(activationMicros);
         needed.Add(static_cast<double>(files[i].extent.neededBytes));
         properties.Add(times.properties);
+        taskBlocks.Add(times.taskBlocks);
+        taskBlock.Add(MeasureTaskBlock());
     }
     ReportCounts("read", counts);
     ReportMostCalls("read", counts, files);
     needed.Report("floor_bytes");
     properties.Report("read_properties");
+    taskBlocks.Report("read_task_blocks");
+    taskBlock.Report("task_block_us");
     inMemory.Report("read_initialize_memory_us");
     chainInMemory.Report("read_chain_memory_us");
     activation.Report("activation_us");

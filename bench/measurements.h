@@ -20,6 +20,9 @@ struct ReadTimes {
     double values = 0;
     double release = 0;
     DWORD properties = 0;
+    // Blocks of task memory the values handed over (a text one, a text
+    // vector one per element and one for the array), which the caller frees.
+    DWORD taskBlocks = 0;
 };
 HRESULT MeasureRead(IClassFactory* handlerClass, const CorpusFile& file, ReadTimes& times,
                     StreamCounts* counts = nullptr, double delayMicros = 0);
@@ -28,6 +31,11 @@ HRESULT MeasureRead(IClassFactory* handlerClass, const CorpusFile& file, ReadTim
 // the registered classes): what a host that does not keep class objects pays
 // on top of a read.
 HRESULT MeasureActivation(const ClassSource& source, double& micros);
+
+// One block of task memory allocated and freed as a text value's is
+// (CoTaskMemAlloc, PropVariantClear), averaged over a run of them: the
+// allocator's share of the values, which no getter can avoid.
+double MeasureTaskBlock();
 
 // Initialize alone over an in-memory copy of the file's metadata: what the
 // handler and libFLAC cost without the file system.

@@ -20,6 +20,19 @@ HRESULT OpenReadStream(const CorpusFile& file, StreamCounts* counts, double dela
     return stream ? S_OK : E_OUTOFMEMORY;
 }
 
+// The blocks of task memory a value holds.
+DWORD TaskBlocksOf(const PROPVARIANT& value) noexcept
+{
+    switch (value.vt) {
+    case VT_LPWSTR:
+        return 1;
+    case VT_VECTOR | VT_LPWSTR:
+        return 1 + value.calpwstr.cElems;
+    default:
+        return 0;
+    }
+}
+
 } // namespace
 
 HRESULT MeasureRead(IClassFactory* handlerClass, const CorpusFile& file, ReadTimes& times, StreamCounts* counts,
@@ -57,6 +70,7 @@ HRESULT MeasureRead(IClassFactory* handlerClass, const CorpusFile& file, ReadTim
             PROPVARIANT value;
             PropVariantInit(&value);
             hr = store->GetValue(key, &value);
+            times.taskBlocks += TaskBlocksOf(value);
             PropVariantClear(&value);
         }
     }
@@ -86,6 +100,19 @@ HRESULT MeasureActivation(const ClassSource& source, double& micros)
     store.Reset();
     micros = clock.Micros();
     return hr;
+}
+
+double MeasureTaskBlock()
+{
+    constexpr int Blocks = 100;
+    const Stopwatch clock;
+    for (int i = 0; i < Blocks; ++i) {
+        PROPVARIANT value;
+        value.vt = VT_LPWSTR;
+        value.pwszVal = static_cast<PWSTR>(CoTaskMemAlloc(32));
+        PropVariantClear(&value);
+    }
+    return clock.Micros() / Blocks;
 }
 
 HRESULT MeasureThumbnailInitialize(IClassFactory* thumbnailClass, const CorpusFile& file, double& micros,
